@@ -1,0 +1,27 @@
+#include "app/settings_model.h"
+
+#include "engine/engine.h"
+
+void KavoSettings::CopyStoredToActive() {
+    for (int r = 0; r < 2; ++r) {
+        activeIn[r] = routeSettings[r].MIDIIn;
+        activeOut[r] = routeSettings[r].MIDIOut;
+        activeEnabled[r] = routeSettings[r].Enabled;
+    }
+}
+
+int16_t TransposeSemitonesFor(int32_t tOctave) {
+    const int16_t octave = static_cast<int16_t>(static_cast<uint16_t>(tOctave & 0xFFFF));
+    return static_cast<int16_t>((octave - 100) * 12);
+}
+
+void SeedEngine(KavoSettings& s) {
+    BindEngineSettings(&s);
+    velConvertOn = s.VelConvertion ? 1 : 0;
+    transposeOn = s.TransPose ? 1 : 0;
+    metronomeOn = 0;  // the stored Metronome switch does not start it at start-up
+    transformRoute = s.Port.load();
+    BuildVelocityTable(s.vSens, s.vOffset);
+    transposeSemitones = TransposeSemitonesFor(s.tOctave);
+    engineRunning = 0;
+}

@@ -1,0 +1,91 @@
+#pragma once
+// The routing engine: plain functions over module-level state. The user-interface
+// thread starts and stops the routes and changes the settings; the system's input
+// callbacks fill one ring per route; one worker thread forwards, transforms and plays
+// the metronome. Route numbers are 0 and 1 here (1 and 2 in the user interface).
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/midi.h"
+#include "platform/relaxed.h"
+#include "platform/wake_event.h"
+#include "platform/worker_thread.h"
+
+struct KavoSettings;
+
+constexpr uint32_t kRingSize = 1024;
+constexpr int kSysExBuffers = 16;
+constexpr uint32_t kSysExBufferSize = 256;
+
+// ---- module state -------------------------------------------------------------
+// 1 from the start of StartRoutes until StopRoutes. The worker polls it.
+extern Relaxed<int32_t> engineRunning;
+// Open devices, or nullptr. Written only by StartRoutes/StopRoutes on the
+// user-interface thread, never while a worker that reads them runs.
+extern midi::InHandle routeIn[2];
+extern midi::OutHandle routeOut[2];
+// One single-producer (input callback), single-consumer (worker) ring per route.
+extern uint32_t inputRing[2][kRingSize];
+extern std::atomic<uint32_t> ringWrite[2];  // written with release by the callback
+extern std::atomic<uint32_t> ringRead[2];   // written with release by the worker
+// Messages the callback had to drop because the worker had not made room (full ring).
+extern std::atomic<uint32_t> ringDrops[2];
+extern platform::WakeEvent wakeEvent;
+extern platform::WorkerThread workerThread;
+// How long the worker waits for wakeEvent, in ms (the "Time Out" setting, default 1).
+// Read through EffectiveWaitTimeout, which bounds it.
+extern Relaxed<uint32_t> waitTimeout;
+
+// Transform settings (copies made at start-up and by the control panel).
+extern Relaxed<int32_t> velConvertOn;
+extern Relaxed<int32_t> transposeOn;
+extern Relaxed<int16_t> transposeSemitones;
+extern Relaxed<int32_t> transformRoute;
+extern Relaxed<uint8_t> velocityTable[128];
+
+// Metronome.
+extern Relaxed<int32_t> metronomeOn;
+extern Relaxed<uint32_t> beatIndex;
+extern uint32_t lastTickTime;  // worker only (and tests while no worker runs)
+
+// Serialises long messages to each route's output; re-entrant for one thread.
+extern std::recursive_mutex outputLock[2];
+
+// ---- operations -----------------------------------------------------------------
+// The settings the engine reads: the active assignment (StartRoutes) and Port and
+// the metronome fields (worker). Until bound, built-in defaults with no route.
+void BindEngineSettings(const KavoSettings* settings);
+// Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
+void SetStatusListener(void (*listener)());
+
+void StartRoutes();
+void StopRoutes();
+void MidiInCallback1(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+void MidiInCallback2(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+void RouteWorker(void* parameter);
+
+void BuildVelocityTable(int32_t vSens, int32_t vOffset);
+// The transforms of one message on the transformed route, as the worker applies them.
+uint32_t TransformMessage(uint32_t message);
+void MetronomeStep();
+
+void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
+void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);
+void AllSoundOff();
+void PlayTuningTone();
+
+// waitTimeout as the worker uses it: 0 would make the worker spin a core, and the
+// system's infinite value (or anything long) would leave the metronome silent and
+// missed wakes unserved for that long, so it is held to 1..100 ms.
+constexpr uint32_t kMinWaitTimeout = 1;
+constexpr uint32_t kMaxWaitTimeout = 100;
+uint32_t EffectiveWaitTimeout();
+
+// Failure texts shown by StartRoutes.
+extern const char* const kMsgCannotOpenIn1;
+extern const char* const kMsgCannotOpenOut1;
+extern const char* const kMsgCannotOpenIn2;
+extern const char* const kMsgCannotOpenOut2;
+extern const char* const kMsgCannotStart;
+extern const char* const kMsgTuning;

@@ -1,0 +1,74 @@
+#include "platform/worker_thread.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace platform {
+namespace {
+std::atomic<bool> failNextStart{false};
+
+struct StartBlock {
+    WorkerThread::Proc proc;
+    void* param;
+};
+}  // namespace
+
+void WorkerThread::FailNextStart() { failNextStart.store(true); }
+
+WorkerThread::~WorkerThread() { Join(); }
+
+#ifdef _WIN32
+
+namespace {
+DWORD WINAPI ThreadMain(LPVOID arg) {
+    StartBlock block = *static_cast<StartBlock*>(arg);
+    delete static_cast<StartBlock*>(arg);
+    block.proc(block.param);
+    return 0;  // the worker's exit code
+}
+}  // namespace
+
+bool WorkerThread::Start(Proc proc, void* param) {
+    if (failNextStart.exchange(false)) return false;
+    auto* block = new StartBlock{proc, param};
+    HANDLE h = CreateThread(nullptr, 0, ThreadMain, block, CREATE_SUSPENDED, nullptr);
+    if (!h) {
+        delete block;
+        return false;
+    }
+    handle_ = h;
+    ResumeThread(h);
+    return true;
+}
+
+bool WorkerThread::Exists() const { return handle_ != nullptr; }
+
+void WorkerThread::Join() {
+    if (!handle_) return;
+    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+}
+
+#else
+
+bool WorkerThread::Start(Proc proc, void* param) {
+    if (failNextStart.exchange(false)) return false;
+    try {
+        thread_ = std::thread([proc, param] { proc(param); });
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+bool WorkerThread::Exists() const { return thread_.joinable(); }
+
+void WorkerThread::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+#endif
+
+}  // namespace platform

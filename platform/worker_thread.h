@@ -1,0 +1,39 @@
+#pragma once
+// The worker thread seam: a Win32 thread in the Windows build (created suspended and
+// resumed, as the engine's start-up order wants), a std::thread on the host.
+#include <atomic>
+#include <cstdint>
+#ifndef _WIN32
+#include <thread>
+#endif
+
+namespace platform {
+
+class WorkerThread {
+public:
+    using Proc = void (*)(void* param);
+
+    WorkerThread() = default;
+    ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // Runs proc(param) on a new thread at normal priority with the default stack.
+    // False when no thread could be made; nothing runs then.
+    bool Start(Proc proc, void* param);
+    bool Exists() const;
+    // Waits until the thread has ended and releases it.
+    void Join();
+
+    // Tests: the next Start fails as a system out of threads would.
+    static void FailNextStart();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    std::thread thread_;
+#endif
+};
+
+}  // namespace platform

@@ -1,0 +1,10 @@
+#pragma once
+// What the engine's own files share beyond engine.h.
+#include "app/settings_model.h"
+
+// The settings bound by BindEngineSettings (built-in defaults until then).
+const KavoSettings& EngineSettings();
+
+// Empties route r's ring. Only while nothing writes or reads it: its input closed
+// (no callback) and no worker.
+void ClearRing(int r);

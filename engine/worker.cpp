@@ -1,0 +1,92 @@
+// The worker thread: SysEx buffers first, then both rings, then the metronome.
+#include <cstring>
+
+#include "engine/engine.h"
+#include "engine/engine_internal.h"
+
+namespace {
+
+// One route's SysEx input buffers, on the worker's stack for its whole life: nothing
+// is allocated while it runs.
+struct SysExInput {
+    char sysExBuffer[kSysExBuffers][kSysExBufferSize];
+    midi::Header header[kSysExBuffers];
+    int watched;  // the header the device fills next; it fills them in queue order
+};
+
+void QueueBuffer(midi::InHandle in, SysExInput& s, int i) {
+    midi::Header& h = s.header[i];
+    std::memset(&h, 0, sizeof h);
+    h.lpData = s.sysExBuffer[i];
+    h.dwBufferLength = kSysExBufferSize;
+    h.dwFlags = 0;
+    midi::InPrepareHeader(in, &h);
+    midi::InAddBuffer(in, &h);
+}
+
+// Takes the watched buffer if the device has handed it back with data. A buffer that
+// comes back empty (as after an input reset) is not taken: queueing it again would
+// give the device a buffer after it was told to return them all.
+bool ServeSysEx(int r, SysExInput& s) {
+    midi::InHandle in = routeIn[r];
+    if (!in) return false;
+    midi::Header& h = s.header[s.watched];
+    if ((midi::LoadFlags(h) & midi::kMhdrDone) == 0 || h.dwBytesRecorded == 0) return false;
+    midi::InUnprepareHeader(in, &h);
+    SendLongOnRoute(r, reinterpret_cast<const uint8_t*>(h.lpData), h.dwBytesRecorded);
+    QueueBuffer(in, s, s.watched);
+    s.watched = (s.watched + 1) % kSysExBuffers;
+    return true;
+}
+
+void DrainRing(int r) {
+    const uint32_t end = ringWrite[r].load(std::memory_order_acquire);
+    uint32_t read = ringRead[r].load(std::memory_order_relaxed);
+    const bool transform = transformRoute == r && (velConvertOn == 1 || transposeOn == 1);
+    midi::OutHandle out = routeOut[r];
+    while (read != end) {
+        uint32_t m = inputRing[r][read];
+        read = (read + 1) & (kRingSize - 1);
+        // Hands the slot back to the callback before the (slow) send, so a burst
+        // finds the room it needs.
+        ringRead[r].store(read, std::memory_order_release);
+        if (transform) m = TransformMessage(m);
+        midi::OutShortMsg(out, m);
+    }
+}
+
+void ReleaseBuffers(int r, SysExInput& s) {
+    midi::InHandle in = routeIn[r];
+    if (!in) return;
+    // StopRoutes reset the input before it told us to stop, but a buffer that this
+    // thread queued again after that reset is still with the device; reset once more
+    // so that every header is back and can be unprepared, and the input can close.
+    midi::InReset(in);
+    for (int i = 0; i < kSysExBuffers; ++i) {
+        if (midi::LoadFlags(s.header[i]) & (midi::kMhdrDone | midi::kMhdrPrepared))
+            midi::InUnprepareHeader(in, &s.header[i]);
+    }
+}
+
+}  // namespace
+
+void RouteWorker(void*) {
+    SysExInput sysEx[2];
+    for (int r = 0; r < 2; ++r) {
+        sysEx[r].watched = 0;
+        std::memset(sysEx[r].header, 0, sizeof sysEx[r].header);
+        if (!routeIn[r]) continue;
+        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(routeIn[r], sysEx[r], i);
+    }
+    for (;;) {
+        // SysEx before short messages, route 1 before route 2, one buffer at a time.
+        if (ServeSysEx(0, sysEx[0])) continue;
+        if (ServeSysEx(1, sysEx[1])) continue;
+        wakeEvent.Wait(EffectiveWaitTimeout());
+        if (engineRunning == 0) break;
+        DrainRing(0);
+        DrainRing(1);
+        MetronomeStep();
+    }
+    for (int r = 0; r < 2; ++r) ReleaseBuffers(r, sysEx[r]);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Which picture and tooltip the notification-area icon shows. A pure function of the
+// state, so that both builds test the rule; the Windows code only loads the picture
+// and passes the record to the shell.
+#include <cstdint>
+
+// Picture resource numbers.
+constexpr int kIconStoppedOne = 200;
+constexpr int kIconStoppedTwo = 201;
+constexpr int kIconRunningOne = 210;
+constexpr int kIconRunningTwo = 211;
+constexpr int kIconConvertingOne = 220;
+constexpr int kIconConvertingTwo = 221;
+
+// The record's tooltip holds 63 bytes and a NUL.
+constexpr int kTrayTipSize = 64;
+
+struct TrayIconInputs {
+    bool engineRunning = false;
+    bool inputOpen[2] = {false, false};  // routeIn of route 1 and route 2 is not null
+    int32_t activeIn[2] = {0, 0};
+    int32_t activeOut[2] = {0, 0};
+    int32_t activeEnabled[2] = {0, 0};
+    int32_t VelConvertion = 0;
+    int32_t TransPose = 0;
+    const char* Name = "";  // code page 932; null counts as empty
+};
+
+struct TrayIconChoice {
+    int picture = kIconStoppedOne;
+    char tip[kTrayTipSize] = {};
+};
+
+// The icon as start-up adds it, before the engine has started: 201 when both routes of
+// the active assignment are configured, else 200; the tooltip is the stopped word alone.
+TrayIconChoice ChooseStartupTrayIcon(const TrayIconInputs& in, const char* stoppedWord);
+
+// The icon for every later change: while running, the open inputs are counted and a
+// conversion adds 10; while stopped, the configured routes are counted. The tooltip is
+// the state word, " - " and Name, cut to 63 bytes without splitting a double-byte
+// character.
+TrayIconChoice ChooseTrayIcon(const TrayIconInputs& in, const char* runningWord, const char* stoppedWord);
+
+// Copies text (code page 932) into dest of destSize bytes with a NUL, cutting it so
+// that no lead byte is left without its trail byte. Returns the bytes copied.
+int CopyCp932Cut(char* dest, int destSize, const char* text);

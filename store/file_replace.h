@@ -1,0 +1,11 @@
+#pragma once
+// Putting a fully written file in place of another in one step, so that a crash or a
+// full disk leaves either the old file or the new one, never a part.
+#include <cstdio>
+
+// Pushes what was written to f down to the disk. False on failure.
+bool SyncFileToDisk(std::FILE* f);
+
+// Replaces to with from (same directory); to need not exist. False on failure, when
+// both files are left as they were.
+bool ReplaceFileWith(const char* from, const char* to);

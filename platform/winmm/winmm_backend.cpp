@@ -1,0 +1,165 @@
+#include "platform/winmm/winmm_backend.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+namespace midi {
+
+// Headers go to winmm as they are. Every field the application and winmm both read
+// or write must sit where MIDIHDR has it, and winmm must never write past the end of
+// a Header. (The fields after dwFlags are winmm's own bookkeeping; that they match
+// MIDIHDR's byte-packed layout exactly is checked by the Windows tests.)
+static_assert(offsetof(Header, lpData) == offsetof(MIDIHDR, lpData), "lpData");
+static_assert(offsetof(Header, dwBufferLength) == offsetof(MIDIHDR, dwBufferLength), "dwBufferLength");
+static_assert(offsetof(Header, dwBytesRecorded) == offsetof(MIDIHDR, dwBytesRecorded), "dwBytesRecorded");
+static_assert(offsetof(Header, dwUser) == offsetof(MIDIHDR, dwUser), "dwUser");
+static_assert(offsetof(Header, dwFlags) == offsetof(MIDIHDR, dwFlags), "dwFlags");
+static_assert(sizeof(Header::dwFlags) == sizeof(MIDIHDR::dwFlags), "dwFlags size");
+static_assert(sizeof(Header) >= sizeof(MIDIHDR), "winmm would write past a Header");
+
+// The seam's constants are winmm's values: results and flags pass through unchanged.
+static_assert(kNoError == MMSYSERR_NOERROR && kError == MMSYSERR_ERROR, "results");
+static_assert(kBadDeviceId == MMSYSERR_BADDEVICEID && kAllocated == MMSYSERR_ALLOCATED, "results");
+static_assert(kInvalHandle == MMSYSERR_INVALHANDLE && kNoMem == MMSYSERR_NOMEM, "results");
+static_assert(kInvalFlag == MMSYSERR_INVALFLAG && kInvalParam == MMSYSERR_INVALPARAM, "results");
+static_assert(kUnprepared == MIDIERR_UNPREPARED && kStillPlaying == MIDIERR_STILLPLAYING, "results");
+static_assert(kNotReady == MIDIERR_NOTREADY, "results");
+static_assert(kMimOpen == MIM_OPEN && kMimClose == MIM_CLOSE && kMimData == MIM_DATA, "messages");
+static_assert(kMimLongData == MIM_LONGDATA && kMimError == MIM_ERROR && kMimLongError == MIM_LONGERROR, "messages");
+static_assert(kMhdrDone == MHDR_DONE && kMhdrPrepared == MHDR_PREPARED && kMhdrInQueue == MHDR_INQUEUE, "flags");
+static_assert(kCallbackFunction == CALLBACK_FUNCTION, "flags");
+static_assert(kNameSize == MAXPNAMELEN, "device name size");
+
+namespace {
+
+// What an open input's InHandle points to. winmm calls the trampoline with the
+// record as its instance data, and the trampoline calls the engine's callback with
+// the engine's own instance data and the handle the engine got from InOpen.
+// Allocated at open and freed only after midiInClose has returned, because winmm
+// may call back (MIM_CLOSE, late MIM_LONGDATA) until then.
+struct InRecord {
+    InCallback callback;
+    uintptr_t instance;
+    HMIDIIN device;
+};
+
+InRecord* Record(InHandle h) { return reinterpret_cast<InRecord*>(h); }
+InHandle Handle(InRecord* r) { return reinterpret_cast<InHandle>(r); }
+HMIDIOUT Device(OutHandle h) { return reinterpret_cast<HMIDIOUT>(h); }
+
+// Runs on winmm's callback thread, which must not be held up: it only forwards.
+// It is also called from inside midiInOpen (MIM_OPEN), before the record's device
+// field is set, so it must not read that field.
+void CALLBACK InTrampoline(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
+    InRecord* r = reinterpret_cast<InRecord*>(instance);
+    if (r->callback) r->callback(Handle(r), msg, r->instance, param1, param2);
+}
+
+void CopyName(const char* from, char (&name)[kNameSize]) {
+    std::size_t n = strnlen(from, kNameSize - 1);
+    std::memcpy(name, from, n);
+    name[n] = '\0';
+}
+
+MIDIHDR* Hdr(Header* h) { return reinterpret_cast<MIDIHDR*>(h); }
+
+}  // namespace
+
+uint32_t WinmmBackend::InGetNumDevs() { return midiInGetNumDevs(); }
+
+Result WinmmBackend::InGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
+    MIDIINCAPSA caps;
+    std::memset(&caps, 0, sizeof caps);
+    Result r = midiInGetDevCapsA(id, &caps, sizeof caps);
+    if (r == kNoError) CopyName(caps.szPname, name);
+    return r;
+}
+
+Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr_t instance, uint32_t flags) {
+    if (!handle) return kInvalParam;
+    DWORD kind = flags & CALLBACK_TYPEMASK;
+    if (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION) return kInvalFlag;
+    if (kind == CALLBACK_FUNCTION && !cb) return kInvalParam;
+    InRecord* r = new (std::nothrow) InRecord{cb, instance, nullptr};
+    if (!r) return kNoMem;
+    HMIDIIN device = nullptr;
+    Result res;
+    if (kind == CALLBACK_FUNCTION) {
+        res = midiInOpen(&device, id, reinterpret_cast<DWORD_PTR>(&InTrampoline), reinterpret_cast<DWORD_PTR>(r),
+                         flags);
+    } else {
+        res = midiInOpen(&device, id, 0, 0, flags);
+    }
+    if (res != kNoError) {
+        delete r;
+        return res;
+    }
+    r->device = device;
+    *handle = Handle(r);
+    return kNoError;
+}
+
+Result WinmmBackend::InStart(InHandle h) { return h ? midiInStart(Record(h)->device) : kInvalHandle; }
+Result WinmmBackend::InStop(InHandle h) { return h ? midiInStop(Record(h)->device) : kInvalHandle; }
+Result WinmmBackend::InReset(InHandle h) { return h ? midiInReset(Record(h)->device) : kInvalHandle; }
+
+Result WinmmBackend::InClose(InHandle h) {
+    if (!h) return kInvalHandle;
+    InRecord* r = Record(h);
+    Result res = midiInClose(r->device);
+    // A refused close (buffers still queued) leaves the device open and calling back.
+    if (res == kNoError) delete r;
+    return res;
+}
+
+Result WinmmBackend::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
+    return h ? midiInPrepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+}
+
+Result WinmmBackend::InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) {
+    return h ? midiInUnprepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+}
+
+Result WinmmBackend::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
+    return h ? midiInAddBuffer(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+}
+
+uint32_t WinmmBackend::OutGetNumDevs() { return midiOutGetNumDevs(); }
+
+Result WinmmBackend::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
+    MIDIOUTCAPSA caps;
+    std::memset(&caps, 0, sizeof caps);
+    Result r = midiOutGetDevCapsA(id, &caps, sizeof caps);
+    if (r == kNoError) CopyName(caps.szPname, name);
+    return r;
+}
+
+Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id) {
+    if (!handle) return kInvalParam;
+    HMIDIOUT device = nullptr;
+    Result res = midiOutOpen(&device, id, 0, 0, CALLBACK_NULL);
+    if (res == kNoError) *handle = reinterpret_cast<OutHandle>(device);
+    return res;
+}
+
+Result WinmmBackend::OutClose(OutHandle h) { return midiOutClose(Device(h)); }
+Result WinmmBackend::OutReset(OutHandle h) { return midiOutReset(Device(h)); }
+Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) { return midiOutShortMsg(Device(h), msg); }
+
+Result WinmmBackend::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
+    return midiOutPrepareHeader(Device(h), Hdr(hdr), size);
+}
+
+Result WinmmBackend::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
+    return midiOutLongMsg(Device(h), Hdr(hdr), size);
+}
+
+Result WinmmBackend::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) {
+    return midiOutUnprepareHeader(Device(h), Hdr(hdr), size);
+}
+
+}  // namespace midi

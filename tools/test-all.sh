@@ -1,0 +1,154 @@
+#!/bin/bash
+# Builds everything and runs every test:
+#   build/host  host build (g++)                      ctest
+#   build/asan  host build with ASan + UBSan          ctest
+#   build/tsan  host build with TSan                  ctest
+#   build/win   Windows build (mingw-w64)             ctest, the programs under Wine
+# Installs what is missing first (Debian packages; needs root only when something is
+# missing). Keeps going after a failure so one run shows every failing build and test,
+# ends with each build's ctest summary, and exits non-zero if anything failed.
+#
+#   tools/test-all.sh                  everything
+#   tools/test-all.sh host win         only the named builds
+#   tools/test-all.sh --install-only   only the packages and the locale
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root" || exit 1
+
+# The mingw-w64 cross compiler and Wine for the Windows build and its tests; Xvfb,
+# the Japanese font and ja_JP.UTF-8 so that Wine shows the program's texts; ImageMagick,
+# x11-utils and xdotool for the end-to-end tests' screenshots and window lookups.
+packages=(
+    cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-x86-64 wine wine64 xvfb fonts-ipafont-gothic locales
+    imagemagick x11-utils xdotool
+)
+
+say() { printf '\n=== %s\n' "$*"; }
+
+install_packages() {
+    local missing=() p
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    say "installing ${missing[*]}"
+    if [ "$(id -u)" != 0 ]; then
+        echo "missing packages: ${missing[*]} (run as root or install them)" >&2
+        return 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q || return 1
+    apt-get install -y -q "${missing[@]}" || return 1
+}
+
+# shellcheck source=wine/wine-env.sh
+source "$root/tools/wine/wine-env.sh"
+
+install_packages || exit 1
+kavo_wine_ensure_locale || exit 1
+if [ "${1:-}" = --install-only ]; then
+    exit 0
+fi
+
+builds=("$@")
+[ ${#builds[@]} -eq 0 ] && builds=(host asan tsan win)
+
+# Some kernels place mappings where this TSan runtime does not expect them ("unexpected
+# memory mapping" / "FATAL: ThreadSanitizer"); without address randomisation it runs.
+tsan_prefix=()
+check_tsan() {
+    local dir
+    dir=$(mktemp -d) || return 1
+    printf '#include <thread>\nint v; int main() { std::thread t([] { v = 1; }); t.join(); return v - 1; }\n' >"$dir/t.cpp"
+    if ! g++ -std=c++17 -fsanitize=thread -pthread "$dir/t.cpp" -o "$dir/t" 2>"$dir/log"; then
+        cat "$dir/log" >&2
+        rm -rf "$dir"
+        return 1
+    fi
+    if ! "$dir/t" >"$dir/log" 2>&1; then
+        if setarch "$(uname -m)" -R "$dir/t" >/dev/null 2>&1; then
+            echo "TSan needs address randomisation off here; running its build and tests under setarch -R"
+            tsan_prefix=(setarch "$(uname -m)" -R)
+        else
+            echo "TSan programs do not run on this machine:" >&2
+            cat "$dir/log" >&2
+            rm -rf "$dir"
+            return 1
+        fi
+    fi
+    rm -rf "$dir"
+}
+
+declare -A result summary
+failed=0
+
+# run_build NAME CMAKE-ARGS...
+run_build() {
+    local name=$1 dir="$root/build/$1" prefix=()
+    shift
+    [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
+    say "$name: configure"
+    if ! cmake -S "$root" -B "$dir" "$@" >"$root/build/$name-configure.log" 2>&1; then
+        cat "$root/build/$name-configure.log"
+        result[$name]="configure failed (log: build/$name-configure.log)"
+        failed=1
+        return
+    fi
+    say "$name: build"
+    # Test programs are run once while building (gtest_discover_tests), so the TSan
+    # build needs the same prefix as its tests.
+    if ! "${prefix[@]}" cmake --build "$dir" -j2; then
+        result[$name]="build failed"
+        failed=1
+        return
+    fi
+    say "$name: test"
+    local testdir=$dir
+    # Tests are registered below tests/; use the top only once it collects them too.
+    [ -f "$dir/CTestTestfile.cmake" ] || testdir=$dir/tests
+    local log="$root/build/$name-ctest.log"
+    "${prefix[@]}" ctest --test-dir "$testdir" --output-on-failure -j2 2>&1 | tee "$log"
+    local rc=${PIPESTATUS[0]}
+    summary[$name]=$(sed -n '/tests passed,/,$p' "$log")
+    if [ "$rc" -ne 0 ]; then
+        result[$name]="tests failed"
+        failed=1
+    else
+        result[$name]=ok
+    fi
+}
+
+mkdir -p "$root/build"
+start=$SECONDS
+for b in "${builds[@]}"; do
+    t0=$SECONDS
+    case $b in
+    host) run_build host ;;
+    asan) run_build asan -DKAVO_SANITIZE=address ;;
+    tsan)
+        if check_tsan; then
+            TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} run_build tsan -DKAVO_SANITIZE=thread
+        else
+            result[tsan]="TSan unusable on this machine"
+            failed=1
+        fi
+        ;;
+    win) run_build win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" ;;
+    *)
+        echo "unknown build: $b (host, asan, tsan, win)" >&2
+        exit 2
+        ;;
+    esac
+    echo "$b: $((SECONDS - t0)) s"
+done
+
+say "summary ($((SECONDS - start)) s)"
+for b in "${builds[@]}"; do
+    echo "--- $b: ${result[$b]:-not run}"
+    [ -n "${summary[$b]:-}" ] && printf '%s\n' "${summary[$b]}"
+done
+exit $failed

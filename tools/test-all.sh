@@ -20,7 +20,7 @@ cd "$root" || exit 1
 # the Japanese font and ja_JP.UTF-8 so that Wine shows the program's texts; ImageMagick,
 # x11-utils and xdotool for the end-to-end tests' screenshots and window lookups.
 packages=(
-    cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+    cmake make g++ python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64 wine wine64 xvfb fonts-ipafont-gothic locales
     imagemagick x11-utils xdotool
 )

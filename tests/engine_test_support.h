@@ -1,0 +1,108 @@
+#pragma once
+// A fixture that runs the engine on virtual devices: two keyboards, two synths, the
+// message boxes recorded, the status updates counted.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings_model.h"
+#include "engine/engine.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "platform/virtual/virtual_midi.h"
+
+struct ShownBox {
+    std::string text;
+    unsigned type;
+};
+
+class EngineFixture : public ::testing::Test {
+protected:
+    static constexpr auto kWait = std::chrono::milliseconds(5000);
+
+    EngineFixture() : dev(midi::VirtualMidi::Config{{"Key A", "Key B"}, {"Synth A", "Synth B"}}) {}
+
+    void SetUp() override {
+        midi::SetBackend(&dev);
+        SeedEngine(settings);
+        waitTimeout = 1;
+        statusCalls = 0;
+        platform::SetMessageBoxHandler(&EngineFixture::RecordBox, this);
+        SetStatusListener(&EngineFixture::CountStatus);
+    }
+
+    void TearDown() override {
+        if (engineRunning == 1 || routeIn[0] || routeIn[1] || routeOut[0] || routeOut[1]) StopRoutes();
+        metronomeOn = 0;
+        beatIndex = 0;
+        lastTickTime = 0;
+        for (int r = 0; r < 2; ++r) {
+            ClearRingForTest(r);
+            ringDrops[r] = 0;
+        }
+        platform::ClearTestClock();
+        platform::SetMessageBoxHandler(nullptr, nullptr);
+        SetStatusListener(nullptr);
+        KavoSettings defaults;
+        SeedEngine(defaults);
+        BindEngineSettings(nullptr);
+    }
+
+    static void ClearRingForTest(int r) {
+        ringWrite[r].store(0);
+        ringRead[r].store(0);
+    }
+
+    // Stores and activates route r's assignment.
+    void Assign(int r, int32_t in, int32_t out, int32_t enabled = 1) {
+        settings.routeSettings[r] = RouteSettings{enabled, in, out, 0};
+        settings.CopyStoredToActive();
+    }
+
+    // The worker queues its SysEx buffers once it runs; until then a device drops
+    // SysEx input, as winmm does.
+    void WaitForSysExBuffers(uint32_t in, size_t count = kSysExBuffers) const {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (dev.InQueuedCount(in) < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GE(dev.InQueuedCount(in), count);
+    }
+
+    std::vector<uint32_t> ShortMessages(uint32_t out) const {
+        std::vector<uint32_t> v;
+        for (const auto& e : dev.OutRecord(out))
+            if (!e.isLong) v.push_back(e.shortMsg);
+        return v;
+    }
+
+    std::vector<std::vector<uint8_t>> LongMessages(uint32_t out) const {
+        std::vector<std::vector<uint8_t>> v;
+        for (const auto& e : dev.OutRecord(out))
+            if (e.isLong) v.push_back(e.bytes);
+        return v;
+    }
+
+    static std::vector<uint32_t> AllSoundOffMessages() {
+        std::vector<uint32_t> v;
+        for (uint32_t c = 0; c < 16; ++c) v.push_back(0x78B0 + c);
+        return v;
+    }
+
+    static int RecordBox(const char* text, unsigned type, void* ctx) {
+        auto* self = static_cast<EngineFixture*>(ctx);
+        self->boxes.push_back({text, type});
+        if (self->onBox) self->onBox();
+        return platform::kIdOk;
+    }
+    static void CountStatus() { ++statusCalls; }
+
+    midi::VirtualMidi dev;
+    KavoSettings settings;
+    std::vector<ShownBox> boxes;
+    std::function<void()> onBox;
+    static inline int statusCalls = 0;
+};

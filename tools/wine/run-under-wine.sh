@@ -18,7 +18,10 @@ if [ ! -f "$1" ]; then
     exit 2
 fi
 
+child=
 cleanup() {
+    # The program itself goes with its wineserver; this ends the timeout wrapper.
+    [ -n "$child" ] && kill "$child" 2>/dev/null
     if [ -n "${KAVO_WINE_KEEP:-}" ] && [ -n "${KAVO_WINE_TMP:-}" ]; then
         echo "run-under-wine: kept $KAVO_WINE_TMP" >&2
         WINEPREFIX=$WINEPREFIX "$KAVO_WINE_SERVER" -k 2>/dev/null
@@ -33,5 +36,11 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 kavo_wine_setup || exit 125
-kavo_wine_run "$@"
-exit $?
+# In the background, because bash runs a trap only after a foreground command ends:
+# a TERM from CTest must clean up now, not when the program finally stops.
+kavo_wine_run "$@" 0<&0 &
+child=$!
+wait "$child"
+rc=$?
+child=
+exit $rc

@@ -1,0 +1,141 @@
+#include "app/kavo_app.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/test_control.h"
+#include "engine/engine.h"
+#include "platform/midi.h"
+#include "platform/virtual/virtual_midi.h"
+#include "platform/winmm/winmm_backend.h"
+#include "res/resource.h"
+#include "store/settings_store.h"
+#include "tray/tray_icon.h"
+
+int exitCleanup = 1;
+
+namespace {
+
+CKavoApp theApp;
+
+const char kAlreadyRunningText[] = "KAVOは既に起動しています。";
+const char kFirstRunText[] = "使用するMIDIデバイスを選択してください。";
+
+// The devices the engine opens: winmm, or the in-process virtual devices when the
+// environment names them (end-to-end tests, trying the program without hardware).
+// Lives until the process ends, after the last device is closed.
+std::unique_ptr<midi::Backend> backend;
+midi::VirtualMidi* virtualMidi = nullptr;
+
+// Chooses the backend. False when KAVO_VIRTUAL_MIDI is set but malformed: the program
+// then refuses to start rather than run on devices nobody asked for.
+bool ChooseBackend() {
+    const char* config = std::getenv("KAVO_VIRTUAL_MIDI");
+    if (!config) {
+        backend = std::make_unique<midi::WinmmBackend>();
+    } else {
+        midi::VirtualMidi::Config parsed;
+        if (!midi::VirtualMidi::ParseConfig(config, &parsed)) return false;
+        auto devices = std::make_unique<midi::VirtualMidi>(parsed);
+        virtualMidi = devices.get();
+        backend = std::move(devices);
+    }
+    midi::SetBackend(backend.get());
+    return true;
+}
+
+void UpdateTrayIconListener() { theApp.UpdateTrayIcon(); }
+
+TrayIconInputs IconInputsOf(const CKavoApp& app) {
+    TrayIconInputs in;
+    in.engineRunning = engineRunning.load() != 0;
+    for (int r = 0; r < 2; ++r) {
+        in.inputOpen[r] = routeIn[r] != nullptr;
+        in.activeIn[r] = app.activeIn[r];
+        in.activeOut[r] = app.activeOut[r];
+        in.activeEnabled[r] = app.activeEnabled[r];
+    }
+    in.VelConvertion = app.VelConvertion;
+    in.TransPose = app.TransPose;
+    in.Name = app.Name;
+    return in;
+}
+
+}  // namespace
+
+CKavoApp& TheKavoApp() { return theApp; }
+
+BOOL CKavoApp::InitInstance() {
+    Enable3dControls();
+
+    // Another instance owns the devices and the icon: leave everything to it.
+    const std::string title = LoadResString(IDS_WINDOW_TITLE);
+    if (::FindWindowA(nullptr, title.c_str())) {
+        DoMessageBox(kAlreadyRunningText, MB_OK | MB_ICONSTOP);
+        exitCleanup = 0;
+        return FALSE;
+    }
+
+    if (!ChooseBackend()) {
+        DoMessageBox("KAVO_VIRTUAL_MIDI: malformed device list (expected in=A,B;out=C,D)", MB_OK | MB_ICONSTOP);
+        exitCleanup = 0;
+        return FALSE;
+    }
+
+    const int enable = ParseEnableSwitch(m_lpCmdLine);
+    pickedEntry = -1;
+
+    uint32_t timeOut = 1;
+    const int found = LoadSettings(*this, timeOut);
+    waitTimeout = timeOut;
+    // Read before anything can write the preset file: a first run must not replace an
+    // existing PORT.KAV with an empty table.
+    LoadPresets(presetTable);
+    if (!found) {
+        DoMessageBox(kFirstRunText, MB_OK | MB_ICONINFORMATION);
+        // The port setup dialog belongs here; until it exists, a first run goes on
+        // with the defaults and no route configured.
+    }
+
+    trayWnd.CreateHidden();
+    m_pMainWnd = &trayWnd;
+
+    // The output locks are constructed with the engine; the handles start closed.
+    for (int r = 0; r < 2; ++r) {
+        routeIn[r] = nullptr;
+        routeOut[r] = nullptr;
+    }
+
+    CopyStoredToActive();
+
+    trayPicture = AddTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
+    trayIconShown = true;
+    SetStatusListener(&UpdateTrayIconListener);
+
+    if (virtualMidi) EnableTestControl(virtualMidi);
+
+    SeedEngine(*this);
+    if (enable == 1) StartRoutes();
+    return TRUE;
+}
+
+int CKavoApp::ExitInstance() {
+    if (engineRunning.load() == 1) StopRoutes();
+    if (exitCleanup == 1) {
+        SaveSettings(*this);
+        DeleteTrayIcon(trayIcon);
+        trayIconShown = false;
+        trayWnd.DestroyWindow();
+    }
+    return CWinApp::ExitInstance();
+}
+
+void CKavoApp::UpdateTrayIcon() {
+    trayPicture = ModifyTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
+    return theApp.RunMain(instance, commandLine, show);
+}

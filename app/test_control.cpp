@@ -1,0 +1,112 @@
+#include "app/test_control.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/kavo_app.h"
+#include "app/test_control_protocol.h"
+#include "engine/engine.h"
+
+namespace {
+
+midi::VirtualMidi* devices = nullptr;
+
+bool ReadU32(const COPYDATASTRUCT* data, uint32_t* value) {
+    if (!data->lpData || data->cbData < sizeof(uint32_t)) return false;
+    std::memcpy(value, data->lpData, sizeof(uint32_t));
+    return true;
+}
+
+void Reply(HWND sender, const std::string& text) {
+    COPYDATASTRUCT reply = {};
+    reply.dwData = testctl::kReply;
+    reply.cbData = static_cast<DWORD>(text.size());
+    reply.lpData = const_cast<char*>(text.data());
+    DWORD_PTR ignored = 0;
+    // A test driver that died must not hang the program.
+    ::SendMessageTimeoutA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(TheKavoApp().trayWnd.m_hWnd),
+                          reinterpret_cast<LPARAM>(&reply), SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+std::string DumpOutput(uint32_t output) {
+    std::string text;
+    char line[32];
+    for (const midi::VirtualMidi::OutEvent& e : devices->OutRecord(output)) {
+        if (!e.isLong) {
+            std::snprintf(line, sizeof(line), "S %08X\n", static_cast<unsigned>(e.shortMsg));
+            text += line;
+            continue;
+        }
+        text += "L ";
+        for (uint8_t b : e.bytes) {
+            std::snprintf(line, sizeof(line), "%02X", b);
+            text += line;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string CountList(uint32_t count, int (midi::VirtualMidi::*openCount)(uint32_t) const) {
+    std::string list;
+    for (uint32_t id = 0; id < count; ++id) {
+        if (id) list += ",";
+        list += std::to_string((devices->*openCount)(id));
+    }
+    return list;
+}
+
+std::string QueryState() {
+    const CKavoApp& app = TheKavoApp();
+    std::string text;
+    text += "icon=" + std::to_string(app.trayIconShown ? 1 : 0) + "\n";
+    text += "picture=" + std::to_string(app.trayPicture) + "\n";
+    text += "tip=" + std::string(app.trayIcon.szTip, strnlen(app.trayIcon.szTip, sizeof(app.trayIcon.szTip))) + "\n";
+    text += "running=" + std::to_string(engineRunning.load()) + "\n";
+    text += "routeIn=" + std::to_string(routeIn[0] ? 1 : 0) + "," + std::to_string(routeIn[1] ? 1 : 0) + "\n";
+    text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
+    text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
+    text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
+    return text;
+}
+
+LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
+    if (!devices || !data) return 0;
+    uint32_t id = 0;
+    switch (data->dwData) {
+    case testctl::kFeedShort: {
+        testctl::FeedShort feed = {};
+        if (!data->lpData || data->cbData != sizeof(feed)) return 0;
+        std::memcpy(&feed, data->lpData, sizeof(feed));
+        return devices->SendShort(feed.input, feed.message) ? 1 : 2;
+    }
+    case testctl::kFeedSysEx: {
+        if (!ReadU32(data, &id)) return 0;
+        const uint8_t* bytes = static_cast<const uint8_t*>(data->lpData) + sizeof(uint32_t);
+        return devices->SendSysEx(id, bytes, data->cbData - sizeof(uint32_t)) ? 1 : 2;
+    }
+    case testctl::kDumpOutput:
+        if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
+        Reply(sender, DumpOutput(id));
+        return 1;
+    case testctl::kClearOutput:
+        if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
+        devices->ClearOutRecord(id);
+        return 1;
+    case testctl::kQueryState:
+        Reply(sender, QueryState());
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+void EnableTestControl(midi::VirtualMidi* virtualDevices) {
+    devices = virtualDevices;
+    CTrayWnd::SetCopyDataHandler(&HandleRequest);
+}

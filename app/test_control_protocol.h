@@ -1,0 +1,40 @@
+#pragma once
+// The test-only control channel of Kavo2.exe: answered only when the program runs on
+// the virtual MIDI devices (KAVO_VIRTUAL_MIDI set), so that end-to-end tests can feed
+// its inputs and read its outputs and icon state from another process.
+//
+// A request is a WM_COPYDATA sent to the hidden window "KAVO2.0": wParam is the
+// sender's window, dwData the request, lpData its payload. The message's result is
+// the request's result (0 for an unknown or malformed request). Requests with a text
+// answer send it back before they return, as a WM_COPYDATA with dwData kReply to the
+// sender's window.
+#include <cstdint>
+
+namespace testctl {
+
+constexpr uintptr_t kFeedShort = 0x4B560001;   // payload FeedShort; result 1 when delivered, 2 when not
+constexpr uintptr_t kFeedSysEx = 0x4B560002;   // payload: uint32_t input, then the bytes; result as kFeedShort
+constexpr uintptr_t kDumpOutput = 0x4B560003;  // payload uint32_t output; text: one line per event
+constexpr uintptr_t kClearOutput = 0x4B560004; // payload uint32_t output; result 1
+constexpr uintptr_t kQueryState = 0x4B560005;  // no payload; text: "key=value" lines
+constexpr uintptr_t kReply = 0x4B56FFFF;
+
+struct FeedShort {
+    uint32_t input;
+    uint32_t message;  // packed short message
+};
+
+// Lines of the kDumpOutput text: "S 00403C90" (a short message as the packed 32-bit
+// value in hex) or "L F07E7F0901F7" (the bytes of a long message in hex).
+//
+// Lines of the kQueryState text, in this order:
+//   icon=0|1          the icon is in the notification area
+//   picture=N         its picture resource (0 before the add)
+//   tip=TEXT          its tooltip, code page 932
+//   running=0|1       engineRunning
+//   routeIn=A,B       route 1 / route 2 input open (0 or 1)
+//   routeOut=A,B      route 1 / route 2 output open
+//   inOpen=...        per virtual input device: its open count
+//   outOpen=...       per virtual output device: its open count
+
+}  // namespace testctl

@@ -1,0 +1,270 @@
+// kavo_driver.exe: drives a running Kavo2.exe from outside for the end-to-end tests,
+// through the program's test-only control channel and through ordinary window
+// messages. Prints texts in UTF-8; exits 0 on success, 1 on failure, 2 on bad usage.
+//
+//   kavo_driver wait-window [ms]        wait until the hidden window "KAVO2.0" exists
+//   kavo_driver wait-gone [ms]          wait until it is gone (the program ended)
+//   kavo_driver state                   icon picture and tip, engine and device state
+//   kavo_driver feed IN HEX             feed a packed short message to virtual input IN
+//   kavo_driver sysex IN HEXBYTES       feed a system-exclusive message
+//   kavo_driver dump OUT                what virtual output OUT received, one line each
+//   kavo_driver wait-dump OUT N [ms]    like dump, once OUT holds at least N events
+//   kavo_driver clear OUT               forget what OUT received
+//   kavo_driver close                   the tray menu's close command
+//   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
+//   kavo_driver box-ok CAPTION          press the box's OK button
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/test_control_protocol.h"
+#include "res/resource.h"
+
+namespace {
+
+const char kTitle[] = "KAVO2.0";
+std::string replyText;
+bool replied = false;
+
+void Print(const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
+
+std::string ToUtf8(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// The program's texts are code page 932 whatever the prefix's code page.
+std::string Cp932ToUtf8(const std::string& s) {
+    if (s.empty()) return s;
+    const int n = ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return ToUtf8(w);
+}
+
+std::wstring FromUtf8(const char* s) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
+    if (n > 1) ::MultiByteToWideChar(CP_UTF8, 0, s, -1, &w[0], n);
+    return w;
+}
+
+LRESULT CALLBACK ReplyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data && data->dwData == testctl::kReply) {
+            replyText.assign(static_cast<const char*>(data->lpData), data->cbData);
+            replied = true;
+            return 1;
+        }
+        return 0;
+    }
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+HWND MakeReplyWindow() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ReplyProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KavoDriverReply";
+    ::RegisterClassA(&wc);
+    return ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
+HWND FindProgram() { return ::FindWindowA(nullptr, kTitle); }
+
+// Sends one request; returns the program's result (0 when no program or no answer).
+LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
+    HWND program = FindProgram();
+    if (!program) {
+        std::fprintf(stderr, "kavo_driver: no window \"%s\"\n", kTitle);
+        return 0;
+    }
+    HWND self = MakeReplyWindow();
+    COPYDATASTRUCT cds = {};
+    cds.dwData = kind;
+    cds.cbData = static_cast<DWORD>(size);
+    cds.lpData = const_cast<void*>(payload);
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutA(program, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
+                               SMTO_ABORTIFHUNG, 10000, &result)) {
+        std::fprintf(stderr, "kavo_driver: the program did not answer\n");
+        return 0;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+bool ParseHex(const char* text, std::vector<uint8_t>* bytes) {
+    const size_t n = std::strlen(text);
+    if (n == 0 || n % 2) return false;
+    for (size_t i = 0; i < n; i += 2) {
+        char pair[3] = {text[i], text[i + 1], 0};
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(pair, &end, 16);
+        if (*end) return false;
+        bytes->push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+bool ParseU32(const char* text, int base, uint32_t* value) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text, &end, base);
+    if (!*text || *end) return false;
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+DWORD TimeoutArg(int argc, char** argv, int index, DWORD def) {
+    uint32_t v = def;
+    if (argc > index && !ParseU32(argv[index], 10, &v)) return def;
+    return v;
+}
+
+int WaitWindow(bool present, DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if ((FindProgram() != nullptr) == present) return 0;
+        if (::GetTickCount() - start >= ms) {
+            std::fprintf(stderr, "kavo_driver: window \"%s\" still %s after %lu ms\n", kTitle,
+                         present ? "missing" : "present", static_cast<unsigned long>(ms));
+            return 1;
+        }
+        ::Sleep(50);
+    }
+}
+
+int Dump(uint32_t output, size_t atLeast, DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        replied = false;
+        if (Request(testctl::kDumpOutput, &output, sizeof(output)) != 1 || !replied) return 1;
+        size_t lines = 0;
+        for (char c : replyText) lines += c == '\n';
+        if (lines >= atLeast || ::GetTickCount() - start >= ms) {
+            Print(replyText);
+            return lines >= atLeast ? 0 : 1;
+        }
+        ::Sleep(20);
+    }
+}
+
+struct BoxSearch {
+    std::wstring caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM lParam) {
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(lParam);
+    wchar_t cls[64] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    if (std::wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(hwnd)) return TRUE;
+    wchar_t text[256] = {};
+    ::GetWindowTextW(hwnd, text, 256);
+    if (search->caption == text) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitBox(const char* caption, DWORD ms) {
+    BoxSearch search = {FromUtf8(caption), nullptr};
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        search.found = nullptr;
+        ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found || ::GetTickCount() - start >= ms) return search.found;
+        ::Sleep(50);
+    }
+}
+
+BOOL CALLBACK PrintStaticText(HWND hwnd, LPARAM) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    if (_wcsicmp(cls, L"Static") != 0) return TRUE;
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(hwnd, text, 1024);
+    if (text[0]) Print(ToUtf8(text) + "\n");
+    return TRUE;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|close|box-text|box-ok ...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    uint32_t a = 0;
+    uint32_t b = 0;
+
+    if (command == "wait-window") return WaitWindow(true, TimeoutArg(argc, argv, 2, 20000));
+    if (command == "wait-gone") return WaitWindow(false, TimeoutArg(argc, argv, 2, 20000));
+    if (command == "state") {
+        replied = false;
+        if (Request(testctl::kQueryState, nullptr, 0) != 1 || !replied) return 1;
+        Print(Cp932ToUtf8(replyText));
+        return 0;
+    }
+    if (command == "feed") {
+        if (argc != 4 || !ParseU32(argv[2], 10, &a) || !ParseU32(argv[3], 16, &b)) return Usage();
+        const testctl::FeedShort feed = {a, b};
+        return Request(testctl::kFeedShort, &feed, sizeof(feed)) == 1 ? 0 : 1;
+    }
+    if (command == "sysex") {
+        std::vector<uint8_t> payload(4);
+        if (argc != 4 || !ParseU32(argv[2], 10, &a)) return Usage();
+        std::memcpy(payload.data(), &a, 4);
+        if (!ParseHex(argv[3], &payload)) return Usage();
+        return Request(testctl::kFeedSysEx, payload.data(), payload.size()) == 1 ? 0 : 1;
+    }
+    if (command == "dump") {
+        if (argc != 3 || !ParseU32(argv[2], 10, &a)) return Usage();
+        return Dump(a, 0, 0);
+    }
+    if (command == "wait-dump") {
+        if (argc < 4 || !ParseU32(argv[2], 10, &a) || !ParseU32(argv[3], 10, &b)) return Usage();
+        return Dump(a, b, TimeoutArg(argc, argv, 4, 10000));
+    }
+    if (command == "clear") {
+        if (argc != 3 || !ParseU32(argv[2], 10, &a)) return Usage();
+        return Request(testctl::kClearOutput, &a, sizeof(a)) == 1 ? 0 : 1;
+    }
+    if (command == "close") {
+        HWND program = FindProgram();
+        if (!program) return 1;
+        return ::PostMessageA(program, WM_COMMAND, MAKEWPARAM(ID_APP_CLOSE, 0), 0) ? 0 : 1;
+    }
+    if (command == "box-text") {
+        if (argc < 3) return Usage();
+        HWND box = WaitBox(argv[2], TimeoutArg(argc, argv, 3, 20000));
+        if (!box) {
+            std::fprintf(stderr, "kavo_driver: no message box captioned %s\n", argv[2]);
+            return 1;
+        }
+        ::EnumChildWindows(box, PrintStaticText, 0);
+        return 0;
+    }
+    if (command == "box-ok") {
+        if (argc != 3) return Usage();
+        HWND box = WaitBox(argv[2], 0);
+        if (!box) return 1;
+        return ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) ? 0 : 1;
+    }
+    return Usage();
+}

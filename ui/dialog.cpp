@@ -1,0 +1,119 @@
+#include "ui/dialog.h"
+
+INT_PTR CDialog::DoModal() {
+    modal_ = true;
+    const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+                                             &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    modal_ = false;
+    return result;
+}
+
+BOOL CDialog::Create(UINT templateId, HWND parent) {
+    templateId_ = templateId;
+    parent_ = parent;
+    modal_ = false;
+    HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), parent,
+                                     &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    return hwnd != nullptr;
+}
+
+void CDialog::EndDialog(int result) {
+    if (!m_hWnd) return;
+    if (modal_) {
+        ::EndDialog(m_hWnd, result);
+    } else {
+        ::ShowWindow(m_hWnd, SW_HIDE);
+    }
+}
+
+LRESULT CDialog::DefWindowProc(UINT, WPARAM, LPARAM) {
+    defaulted_ = true;
+    return 0;
+}
+
+BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (CWnd::OnCommand(wParam, lParam)) return TRUE;
+    if (HIWORD(wParam) != 0 && HIWORD(wParam) != BN_CLICKED) return FALSE;
+    // Enter, Esc and the title bar's close button arrive as these two commands.
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        OnOK();
+        return TRUE;
+    case IDCANCEL:
+        OnCancel();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT CDialog::HandleInitDialog() {
+    RECT before = {};
+    ::GetWindowRect(m_hWnd, &before);
+    const BOOL focusDefault = OnInitDialog();
+    RECT after = {};
+    ::GetWindowRect(m_hWnd, &after);
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    const bool moved = before.left != after.left || before.top != after.top;
+    if (!::IsWindowVisible(m_hWnd) && !moved && !(owner && ::IsWindowEnabled(owner))) {
+        // The work area of the monitor the dialog is on, so that it never lands under
+        // the task bar.
+        MONITORINFO mi = {};
+        mi.cbSize = sizeof(mi);
+        RECT area = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        if (::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) area = mi.rcWork;
+        const int width = after.right - after.left;
+        const int height = after.bottom - after.top;
+        const int x = area.left + ((area.right - area.left) - width) / 2;
+        const int y = area.top + ((area.bottom - area.top) - height) / 2;
+        ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return focusDefault;
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return HandleInitDialog();
+    return CWnd::WindowProc(message, wParam, lParam);
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CDialog* dlg = static_cast<CDialog*>(CWnd::FromHandle(hwnd));
+    if (!dlg && message == WM_INITDIALOG) {
+        dlg = reinterpret_cast<CDialog*>(lParam);
+        if (dlg) dlg->Attach(hwnd);
+    }
+    if (!dlg) return FALSE;
+
+    // A handler may send messages to its own dialog: each message keeps its own flag.
+    const bool outer = dlg->defaulted_;
+    dlg->defaulted_ = false;
+    const LRESULT result = dlg->WindowProc(message, wParam, lParam);
+    const bool defaulted = dlg->defaulted_;
+    dlg->defaulted_ = outer;
+
+    if (message == WM_NCDESTROY) {
+        dlg->Detach();
+        dlg->PostNcDestroy();
+        return FALSE;
+    }
+    if (defaulted) return FALSE;
+    switch (message) {
+    // These give their result as the procedure's return value.
+    case WM_INITDIALOG:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+        return static_cast<INT_PTR>(result);
+    default:
+        ::SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+}

@@ -1,0 +1,48 @@
+#pragma once
+// CDialog: a dialog box built from a dialog template in the program's resources,
+// modal (DoModal) or modeless (Create). After its initialisation a dialog that is
+// still hidden, was not moved by OnInitDialog and has no enabled owner is centred on
+// the screen. Windows build only.
+#include <windows.h>
+
+#include "ui/wnd.h"
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
+
+    // Runs the dialog modally; returns the value given to EndDialog, or -1 when the
+    // dialog could not be made.
+    INT_PTR DoModal();
+    // Makes the modeless dialog (not shown unless its template says WS_VISIBLE).
+    BOOL Create(UINT templateId, HWND parent);
+    BOOL Create() { return Create(templateId_, parent_); }
+
+    // Ends a modal dialog with result; a modeless one is hidden and stays made.
+    void EndDialog(int result);
+    bool IsModal() const { return modal_; }
+    UINT TemplateId() const { return templateId_; }
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    // What the dialog manager does with a message no handler took.
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+protected:
+    // The controls exist; return TRUE to let the system focus the first tab stop.
+    virtual BOOL OnInitDialog() { return TRUE; }
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
+
+private:
+    LRESULT HandleInitDialog();
+
+    UINT templateId_;
+    HWND parent_;
+    bool modal_ = false;
+    // Set when a message went to DefWindowProc: the dialog procedure then returns
+    // FALSE so that the dialog manager handles it.
+    bool defaulted_ = false;
+};

@@ -34,8 +34,12 @@ void BoundLoadedTable(PresetTable& t) {
     t.count = UsedSlots(t);
     for (char* slot : t.names) {
         if (std::memchr(slot, '\0', kPresetSlotBytes) != nullptr) continue;
-        slot[kPresetSlotBytes - 1] = '\0';
-        const size_t keep = Cp932CutLength(slot, kPresetNameMax);
+        // Cut the whole 37 bytes, so that a character whose second byte is the 37th
+        // goes as a whole.
+        char whole[kPresetSlotBytes + 1];
+        std::memcpy(whole, slot, kPresetSlotBytes);
+        whole[kPresetSlotBytes] = '\0';
+        const size_t keep = Cp932CutLength(whole, kPresetNameMax);
         std::memset(slot + keep, 0, kPresetSlotBytes - keep);
     }
 }

@@ -32,6 +32,8 @@ extern std::atomic<uint32_t> ringRead[2];   // written with release by the worke
 // Messages the callback had to drop because the worker had not made room (full ring).
 extern std::atomic<uint32_t> ringDrops[2];
 extern platform::WakeEvent wakeEvent;
+// How often the worker has come back from its wait (the benchmark's idle figure).
+extern std::atomic<uint64_t> workerWakeups;
 extern platform::WorkerThread workerThread;
 // How long the worker waits for wakeEvent, in ms (the "Time Out" setting, default 1).
 // Read through EffectiveWaitTimeout, which bounds it.

@@ -4,6 +4,8 @@
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
 
+std::atomic<uint64_t> workerWakeups{0};
+
 namespace {
 
 // One route's SysEx input buffers, on the worker's stack for its whole life: nothing
@@ -83,6 +85,7 @@ void RouteWorker(void*) {
         if (ServeSysEx(0, sysEx[0])) continue;
         if (ServeSysEx(1, sysEx[1])) continue;
         wakeEvent.Wait(EffectiveWaitTimeout());
+        workerWakeups.fetch_add(1, std::memory_order_relaxed);
         if (engineRunning == 0) break;
         DrainRing(0);
         DrainRing(1);

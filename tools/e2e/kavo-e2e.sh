@@ -1,0 +1,195 @@
+# Helpers for the end-to-end tests of Kavo2.exe, sourced by tests/e2e/*.sh:
+#
+#   source tools/e2e/kavo-e2e.sh
+#   e2e_begin NAME KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT   # fresh prefix + Xvfb, work dir
+#   e2e_seed_registry FILE.reg                          # values before the first start
+#   e2e_launch [ARGS...]                                # Kavo2.exe in the background
+#   drv COMMAND ...                                     # kavo_driver.exe
+#   e2e_expect_eq WHAT EXPECTED ACTUAL                  # one check, reported
+#   e2e_end                                             # summary; exit status
+#
+# Every test runs in its own prefix (tools/wine/wine-env.sh): ja_JP.UTF-8, a Japanese
+# font, its own Xvfb and wineserver, all ended by process id. The program's working
+# directory is $E2E_WORK, where PORT.KAV is read and written.
+
+E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../wine/wine-env.sh
+source "$E2E_HERE/../wine/wine-env.sh"
+
+E2E_PASSED=0
+E2E_FAILED=0
+E2E_PIDS=()
+
+e2e_log() { printf '%s: %s\n' "${E2E_NAME:-e2e}" "$*"; }
+
+e2e_cleanup() {
+    local pid
+    for pid in "${E2E_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    kavo_wine_teardown
+}
+
+e2e_begin() {
+    E2E_NAME=$1
+    E2E_KAVO=$(readlink -f "$2")
+    E2E_DRIVER=$(readlink -f "$3")
+    E2E_ARTEFACTS=$4/$1
+    rm -rf "$E2E_ARTEFACTS"
+    mkdir -p "$E2E_ARTEFACTS"
+    if [ ! -f "$E2E_KAVO" ] || [ ! -f "$E2E_DRIVER" ]; then
+        e2e_log "missing program: $E2E_KAVO or $E2E_DRIVER"
+        exit 1
+    fi
+    trap e2e_cleanup EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    kavo_wine_setup || { e2e_log "no Wine session could be set up"; exit 1; }
+    E2E_WORK=$KAVO_WINE_TMP/work
+    mkdir -p "$E2E_WORK"
+    # Two virtual inputs and two virtual outputs, named as a person would see them.
+    export KAVO_VIRTUAL_MIDI=${E2E_DEVICES:-in=Keys A,Keys B;out=Synth A,Synth B}
+    e2e_log "prefix $WINEPREFIX, display $DISPLAY, artefacts $E2E_ARTEFACTS"
+}
+
+# Runs a Windows program of the prefix, with a time limit of its own so that one
+# hung call cannot hold the whole test.
+e2e_wine() { timeout --kill-after=5 60 "$KAVO_WINE_LOADER" "$@"; }
+
+drv() { e2e_wine "$E2E_DRIVER" "$@"; }
+
+e2e_seed_registry() {
+    e2e_wine regedit /S "$(winepath_of "$1")" || { e2e_log "regedit failed on $1"; return 1; }
+}
+
+# The Windows path of a Unix file (Wine maps / to Z:).
+winepath_of() { printf 'Z:%s\n' "$(readlink -f "$1" | tr '/' '\\')"; }
+
+# Starts Kavo2.exe from the work directory; E2E_LAST_PID is its loader's pid.
+e2e_launch() {
+    (cd "$E2E_WORK" && exec timeout --kill-after=5 300 "$KAVO_WINE_LOADER" "$E2E_KAVO" "$@") \
+        >>"$E2E_ARTEFACTS/kavo2.log" 2>&1 &
+    E2E_LAST_PID=$!
+    E2E_PIDS+=("$E2E_LAST_PID")
+}
+
+# Waits for a launched program to end and sets E2E_EXIT to its exit code (124 when
+# it was still running at its time limit). Not in a subshell: only this shell can
+# wait for its own children.
+e2e_wait_exit() {
+    wait "$1"
+    E2E_EXIT=$?
+}
+
+e2e_screenshot() {
+    import -silent -window root -display "$DISPLAY" "$E2E_ARTEFACTS/$1.png" 2>/dev/null ||
+        e2e_log "screenshot $1 failed"
+}
+
+# The notification area: Wine draws it as a small window at the top left of a
+# desktop without a task bar. Kept four times enlarged, next to the whole screen.
+e2e_screenshot_tray() {
+    e2e_screenshot "$1"
+    if [ -f "$E2E_ARTEFACTS/$1.png" ]; then
+        /usr/bin/convert "$E2E_ARTEFACTS/$1.png" -crop 200x48+0+0 +repage -filter point -resize 400% \
+            "$E2E_ARTEFACTS/$1-tray.png" 2>/dev/null
+    fi
+}
+
+e2e_pass() {
+    E2E_PASSED=$((E2E_PASSED + 1))
+    printf 'ok - %s\n' "$1"
+}
+
+e2e_fail() {
+    E2E_FAILED=$((E2E_FAILED + 1))
+    printf 'not ok - %s\n' "$1"
+    shift
+    local line
+    for line in "$@"; do printf '#   %s\n' "$line"; done
+}
+
+e2e_expect_eq() {
+    if [ "$2" == "$3" ]; then
+        e2e_pass "$1"
+    else
+        e2e_fail "$1" "expected: [$2]" "actual:   [$3]"
+    fi
+}
+
+# One key=value line of the program's state (drv state).
+state_value() { printf '%s\n' "$1" | sed -n "s/^$2=//p"; }
+
+# Checks every key=value given against one state query.
+e2e_expect_state() {
+    local what=$1 state kv key
+    shift
+    state=$(drv state) || { e2e_fail "$what: state query" "kavo_driver state failed"; return; }
+    printf '%s\n' "$state" >"$E2E_ARTEFACTS/state-$(printf '%s' "$what" | tr -c 'A-Za-z0-9' '_').txt"
+    for kv in "$@"; do
+        key=${kv%%=*}
+        e2e_expect_eq "$what: $key" "${kv#*=}" "$(state_value "$state" "$key")"
+    done
+}
+
+# One registry value as "TYPE DATA" (wine reg query), or "missing".
+reg_value() {
+    local out
+    out=$(e2e_wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '
+        { line = $0; sub(/^ +/, "", line) }
+        index(line, n "    ") == 1 { rest = substr(line, length(n) + 5); sub(/ +$/, "", rest);
+                                       split(rest, p, "    "); print (p[2] == "" ? p[1] : p[1] " " p[2]); found = 1 }
+        END { if (!found) print "missing" }')
+    printf '%s\n' "$out"
+}
+
+# A preset file of two presets, "A" (route 1 from input 0 to output 1, route 2 off
+# and unassigned) and "B" (both routes off, all devices 0), laid out byte for byte.
+e2e_make_two_presets() {
+    local f=$1
+    head -c 1120 /dev/zero >"$f"
+    e2e_put_bytes() { printf "$2" | dd of="$f" bs=1 seek="$1" conv=notrunc status=none; }
+    e2e_put_bytes 0 'KAVO2.00'
+    e2e_put_bytes 12 '\x02'
+    e2e_put_bytes 16 'A'
+    e2e_put_bytes 53 'B'
+    e2e_put_bytes 608 '\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+    e2e_put_bytes 624 '\x00\x00\x00\x00\xff\xff\xff\x7f\xff\xff\xff\x7f\x00\x00\x00\x00'
+}
+
+e2e_end() {
+    printf '%d passed, %d failed\n' "$E2E_PASSED" "$E2E_FAILED"
+    [ "$E2E_FAILED" -eq 0 ] && [ "$E2E_PASSED" -gt 0 ]
+}
+
+# Registry contents of an installed program: both routes configured (input r to
+# output r), the preset "Live" active, transpose on for route 2 (Port 1) by one
+# octave, a hand-set "Time Out" and "Init" values, which the program never writes.
+e2e_write_configured_reg() {
+    cat >"$1" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
+"Name"="Live"
+"Time Out"=dword:00000002
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
+"Enabled"=dword:00000001
+"MIDIIn"=dword:00000000
+"MIDIOut"=dword:00000000
+"Init"=dword:00000007
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
+"Enabled"=dword:00000005
+"MIDIIn"=dword:00000001
+"MIDIOut"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Controller]
+"Port"=dword:00000001
+"TransPose"=dword:${E2E_TRANSPOSE:-00000000}
+"tOctave"=dword:00000065
+"VelConvertion"=dword:00000000
+REG
+    # The heredoc is quoted (the backslashes are the registry's); fill in the one switch.
+    sed -i "s/\${E2E_TRANSPOSE:-00000000}/${E2E_TRANSPOSE:-00000000}/" "$1"
+}

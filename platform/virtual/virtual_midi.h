@@ -1,0 +1,227 @@
+#pragma once
+// In-process MIDI devices that keep winmm's contract, so that the engine, the port
+// setup dialog and the whole program can run where there is no MIDI hardware (the
+// host build, Wine) and what is tested on them holds on real devices:
+//
+// - each open input has a delivery thread of its own, on which MIM_DATA and the
+//   MIM_LONGDATA of filled buffers reach the application's callback, in the order
+//   the data was fed;
+// - queued input headers are filled in the order they were added and handed back
+//   with the done flag and dwBytesRecorded; a reset hands every queued header back
+//   with zero bytes;
+// - a long output send completes (done flag) before its header may be unprepared,
+//   at once or, when asked, later from another thread as some drivers do;
+// - a device can refuse to open, or refuse a second open;
+// - everything that reaches an output is recorded in order with a time stamp.
+//
+// Threads. The Backend calls may come from any thread, as with winmm. The knobs,
+// the feeding calls (SendShort, SendSysEx) and the queries may be called from any
+// thread at any time, including while the engine runs.
+//
+// The stop guarantee. When InStop, InReset or a successful InClose returns, no
+// callback for that handle is running and none will run until InStart. The engine
+// relies on it to close its wake event right after stopping the inputs.
+//
+// Callbacks are never called while this backend holds a lock. The hazard this
+// avoids: if a lock were held around the callback, the user-interface thread
+// calling InStop would wait for that lock while the callback (a system thread, in
+// winmm) might be waiting for something the user-interface thread holds; and a
+// feeding thread would stall behind a slow callback. Instead the delivery thread
+// marks itself busy under the device's mutex, releases it, calls back, and clears
+// the mark; InStop/InReset/InClose clear the started state and then wait for the
+// mark to clear. A callback that calls InStop or InReset on its own handle does not
+// wait for itself; InClose from inside the callback is refused (kError), since the
+// delivery thread cannot end itself while it runs the caller's code. The one wait
+// that remains is inherent to the guarantee: InStop waits for a callback that is
+// running, so a callback must not block on the thread that stops its device, which
+// winmm forbids as well.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/midi.h"
+
+namespace midi {
+
+class VirtualMidi : public Backend {
+public:
+    struct Config {
+        std::vector<std::string> inputs;
+        std::vector<std::string> outputs;
+    };
+
+    // Reads the compact form the Windows program takes from its environment:
+    //
+    //     in=Keyboard A,Keyboard B;out=Synth A,Synth B
+    //
+    // Sections are separated by ';' and are "in=" or "out=" followed by device names
+    // separated by ','. Each section may appear at most once, in any order; a missing
+    // section or an empty list ("in=;out=Synth") means no devices of that kind, and
+    // an empty text means none at all. Spaces and tabs around keys and names are
+    // dropped; spaces inside a name are kept. A name may not be empty and may not
+    // contain ',', ';' or '='. Empty sections (a trailing ';') are ignored. Names
+    // longer than a device name field are accepted and shortened in the caps.
+    // Returns false on malformed text (unknown key, repeated section, missing '=',
+    // empty name, null text or out) and then leaves *out as it was.
+    static bool ParseConfig(const char* text, Config* out);
+
+    explicit VirtualMidi(Config config);
+    // Ends every delivery and completion thread. Handles still open are closed by
+    // force: pending long sends come back done, queued input headers come back done
+    // with zero bytes (without callbacks).
+    ~VirtualMidi() override;
+    VirtualMidi(const VirtualMidi&) = delete;
+    VirtualMidi& operator=(const VirtualMidi&) = delete;
+
+    // ---- winmm-shaped device calls ------------------------------------------------
+    uint32_t InGetNumDevs() override;
+    Result InGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
+    // Requires kCallbackFunction in flags (else kInvalFlag) and a callback (else
+    // kInvalParam). Sends kMimOpen from the calling thread before returning.
+    Result InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr_t instance, uint32_t flags) override;
+    Result InStart(InHandle h) override;
+    Result InStop(InHandle h) override;
+    // Stops input and hands every queued header back, each with a kMimLongData
+    // callback from the calling thread, in queue order, before returning.
+    Result InReset(InHandle h) override;
+    // kStillPlaying while headers are queued (the device stays open and running);
+    // otherwise ends the delivery thread, sends kMimClose from the calling thread
+    // and invalidates the handle.
+    Result InClose(InHandle h) override;
+    Result InPrepareHeader(InHandle h, Header* hdr, uint32_t size) override;
+    Result InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) override;
+    Result InAddBuffer(InHandle h, Header* hdr, uint32_t size) override;
+
+    uint32_t OutGetNumDevs() override;
+    Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
+    Result OutOpen(OutHandle* handle, uint32_t id) override;
+    Result OutClose(OutHandle h) override;
+    // Pending long sends come back done at once and are not recorded (the device
+    // dropped them); nothing else is recorded.
+    Result OutReset(OutHandle h) override;
+    Result OutShortMsg(OutHandle h, uint32_t msg) override;
+    Result OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
+    // The bytes are read and recorded when the send completes: at once, or after the
+    // device's long-send delay on the device's completion thread. A caller that
+    // touches the bytes before the done flag is set therefore shows in the record,
+    // as it would on a real device that reads the buffer while it transmits.
+    Result OutLongMsg(OutHandle h, Header* hdr, uint32_t size) override;
+    Result OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
+
+    // ---- knobs -------------------------------------------------------------------
+    // Out-of-range ids are ignored. Each takes effect from the next call that
+    // reads it.
+    //
+    // Open refusal: InOpen/OutOpen return `result` instead of opening while it is not
+    // kNoError. Use kAllocated for a device in use by another program, kError for a
+    // broken driver; both are what winmm gives in those cases.
+    void SetInOpenResult(uint32_t id, Result result);
+    void SetOutOpenResult(uint32_t id, Result result);
+    // Exclusive devices refuse a second open with kAllocated while open. Inputs are
+    // exclusive by default (winmm input drivers normally are: two routes naming the
+    // same input must see the second open fail); outputs are not (the system's own
+    // synthesizer and many drivers take several clients, and both routes may name one
+    // output).
+    void SetInExclusive(uint32_t id, bool exclusive);
+    void SetOutExclusive(uint32_t id, bool exclusive);
+    // Long sends on this output complete this long after OutLongMsg, on another
+    // thread, in the order sent. Zero (the default) completes them inside OutLongMsg.
+    void SetOutLongDelay(uint32_t id, std::chrono::microseconds delay);
+    // InGetDevCaps/OutGetDevCaps return `result` (and leave the name untouched)
+    // while it is not kNoError.
+    void SetInCapsResult(uint32_t id, Result result);
+    void SetOutCapsResult(uint32_t id, Result result);
+
+    // ---- feeding inputs ----------------------------------------------------------
+    // Any thread. Reaches every open handle of input inId that is started; returns
+    // false (and counts a drop) when it reaches none, or when inId is out of range
+    // (not counted). Data fed before InStop/InReset/InClose that was not yet
+    // delivered is dropped and counted then.
+    bool SendShort(uint32_t inId, uint32_t packedMsg);
+    // One system-exclusive message, spread over as many queued buffers as it needs.
+    // Bytes that find no queued buffer are dropped and counted.
+    bool SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n);
+
+    struct InDrops {
+        uint64_t shortMessages = 0;  // short messages fed that reached no callback
+        uint64_t sysExMessages = 0;  // system-exclusive messages that lost bytes
+        uint64_t sysExBytes = 0;     // bytes lost (no buffer queued, or stopped)
+    };
+    InDrops InDropCounts(uint32_t inId) const;
+
+    // ---- output record -----------------------------------------------------------
+    struct OutEvent {
+        int64_t timeNs = 0;       // steady_clock, when the message reached the device
+        bool isLong = false;
+        uint32_t shortMsg = 0;    // the packed message (short events)
+        std::vector<uint8_t> bytes;  // the data (long events)
+    };
+    std::vector<OutEvent> OutRecord(uint32_t outId) const;
+    size_t OutRecordSize(uint32_t outId) const;
+    void ClearOutRecord(uint32_t outId);
+    // Makes room so that recording this many events and long-data bytes allocates
+    // nothing (a benchmark calls it before it starts timing).
+    void ReserveOutRecord(uint32_t outId, size_t events, size_t longBytes);
+    // True when the record holds at least count events, false after the timeout.
+    bool WaitForOutEvents(uint32_t outId, size_t count, std::chrono::milliseconds timeout) const;
+
+    // ---- MIM_DATA call times -----------------------------------------------------
+    // Logs the steady_clock time (ns) at which each MIM_DATA callback of input inId is
+    // called, for at most `capacity` callbacks (memory reserved here); capacity 0
+    // turns logging off. Enabling clears the log. When off, the delivery path pays one
+    // relaxed load.
+    void EnableCallbackLog(uint32_t inId, size_t capacity);
+    std::vector<int64_t> CallbackLog(uint32_t inId) const;
+
+    // ---- queries -----------------------------------------------------------------
+    bool IsInOpen(uint32_t id) const;
+    bool IsOutOpen(uint32_t id) const;
+    int InOpenCount(uint32_t id) const;     // handles open now
+    int OutOpenCount(uint32_t id) const;
+    uint64_t InOpensTotal(uint32_t id) const;  // successful opens since construction
+    uint64_t OutOpensTotal(uint32_t id) const;
+    // Headers prepared on the device and not yet unprepared (kept across close, so
+    // that a header left prepared by a closed handle still shows).
+    size_t InPreparedCount(uint32_t id) const;
+    size_t OutPreparedCount(uint32_t id) const;
+    size_t InQueuedCount(uint32_t id) const;   // headers waiting in input queues
+    size_t OutPendingCount(uint32_t id) const;  // long sends not yet complete
+
+    // The clock of every time stamp above.
+    static int64_t NowNs();
+
+private:
+    struct InPort;
+    struct OutPort;
+    struct InOpening;
+    struct OutOpening;
+
+    std::shared_ptr<InOpening> FindIn(InHandle h) const;
+    std::shared_ptr<OutOpening> FindOut(OutHandle h) const;
+    bool FeedIn(uint32_t inId, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n);
+    void DeliveryLoop(InOpening* o);
+    void CompletionLoop(OutOpening* o);
+    void CompleteLong(OutPort& port, Header* hdr);
+    void Record(OutPort& port, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n, Header* done);
+    Result StopOpening(InOpening& o, bool reset);
+
+    std::vector<std::unique_ptr<InPort>> inPorts_;
+    std::vector<std::unique_ptr<OutPort>> outPorts_;
+
+    // Guards the handle tables and the open counts. Never held while a callback runs
+    // or while a thread is joined; taken before any port or opening mutex.
+    mutable std::mutex mu_;
+    uintptr_t nextToken_ = 0x10;
+    std::unordered_map<uintptr_t, std::shared_ptr<InOpening>> inOpen_;
+    std::unordered_map<uintptr_t, std::shared_ptr<OutOpening>> outOpen_;
+};
+
+}  // namespace midi

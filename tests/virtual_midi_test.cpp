@@ -1,0 +1,746 @@
+// The virtual MIDI devices: winmm's result codes, the input delivery thread and its
+// buffers, the stop guarantee, late long sends and the output record.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/virtual/virtual_midi.h"
+
+namespace {
+
+using midi::Header;
+using midi::InHandle;
+using midi::OutHandle;
+using midi::Result;
+using midi::VirtualMidi;
+using namespace std::chrono_literals;
+
+constexpr auto kWait = 5000ms;
+constexpr uint32_t kOpenFlags = midi::kCallbackFunction;
+
+VirtualMidi::Config TwoByTwo() { return VirtualMidi::Config{{"Key A", "Key B"}, {"Synth A", "Synth B"}}; }
+
+// Everything an input callback saw. A long-data call copies the header as it was
+// when the callback ran, since the device may not touch it afterwards.
+struct Collector {
+    struct Call {
+        uint32_t msg;
+        uintptr_t param1;
+        uintptr_t param2;
+        std::thread::id thread;
+        uint32_t flags;
+        uint32_t recorded;
+        std::vector<uint8_t> data;
+    };
+
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<Call> calls;
+    std::function<void(InHandle, uint32_t)> onCall;  // runs on the calling thread, unlocked
+
+    static void Callback(InHandle h, uint32_t msg, uintptr_t instance, uintptr_t p1, uintptr_t p2) {
+        auto* self = reinterpret_cast<Collector*>(instance);
+        Call c{msg, p1, p2, std::this_thread::get_id(), 0, 0, {}};
+        if (msg == midi::kMimLongData) {
+            const Header* hdr = reinterpret_cast<const Header*>(p1);
+            c.flags = midi::LoadFlags(*hdr);
+            c.recorded = hdr->dwBytesRecorded;
+            c.data.assign(hdr->lpData, hdr->lpData + hdr->dwBytesRecorded);
+        }
+        if (self->onCall) self->onCall(h, msg);
+        std::lock_guard<std::mutex> g(self->mu);
+        self->calls.push_back(std::move(c));
+        self->cv.notify_all();
+    }
+
+    uintptr_t Instance() { return reinterpret_cast<uintptr_t>(this); }
+
+    std::vector<Call> Of(uint32_t msg) {
+        std::lock_guard<std::mutex> g(mu);
+        std::vector<Call> v;
+        for (const Call& c : calls)
+            if (c.msg == msg) v.push_back(c);
+        return v;
+    }
+    // Calls of kinds other than open and close, in order.
+    std::vector<Call> Data() {
+        std::lock_guard<std::mutex> g(mu);
+        std::vector<Call> v;
+        for (const Call& c : calls)
+            if (c.msg == midi::kMimData || c.msg == midi::kMimLongData) v.push_back(c);
+        return v;
+    }
+    bool WaitForData(size_t n) {
+        std::unique_lock<std::mutex> lk(mu);
+        return cv.wait_for(lk, kWait, [&] {
+            size_t k = 0;
+            for (const Call& c : calls) k += (c.msg == midi::kMimData || c.msg == midi::kMimLongData);
+            return k >= n;
+        });
+    }
+};
+
+struct Buffer {
+    std::vector<char> bytes;
+    Header hdr{};
+    explicit Buffer(uint32_t size) : bytes(size) {
+        hdr.lpData = bytes.data();
+        hdr.dwBufferLength = size;
+    }
+};
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((seed + i * 7) & 0x7F);
+    v.front() = 0xF0;
+    v.back() = 0xF7;
+    return v;
+}
+
+// ---- configuration and enumeration -------------------------------------------------
+
+TEST(VirtualMidiConfig, ParsesTheCompactForm) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> in, out;
+    } cases[] = {
+        {"in=Keyboard A,Keyboard B;out=Synth A,Synth B", {"Keyboard A", "Keyboard B"}, {"Synth A", "Synth B"}},
+        {"in=;out=Synth", {}, {"Synth"}},
+        {"out= Synth A ;in= Key 1 , Key 2 ", {"Key 1", "Key 2"}, {"Synth A"}},
+        {"in=A;", {"A"}, {}},
+        {"out=X", {}, {"X"}},
+        {"", {}, {}},
+        {" ; ", {}, {}},
+    };
+    for (const Case& c : cases) {
+        VirtualMidi::Config cfg{{"stale"}, {"stale"}};
+        ASSERT_TRUE(VirtualMidi::ParseConfig(c.text, &cfg)) << c.text;
+        EXPECT_EQ(cfg.inputs, c.in) << c.text;
+        EXPECT_EQ(cfg.outputs, c.out) << c.text;
+    }
+}
+
+TEST(VirtualMidiConfig, RejectsMalformedTextAndKeepsWhatWasThere) {
+    const char* bad[] = {
+        "in=A;in=B",    // repeated section
+        "in=A,,B",      // empty name
+        "in=A,",        // empty last name
+        "in=A;foo=B",   // unknown key
+        "IN=A",         // keys are lower case
+        "in A",         // no '='
+        "in=A=B",       // '=' in a name
+        "=A",           // no key
+    };
+    for (const char* text : bad) {
+        VirtualMidi::Config cfg{{"kept in"}, {"kept out"}};
+        EXPECT_FALSE(VirtualMidi::ParseConfig(text, &cfg)) << text;
+        EXPECT_EQ(cfg.inputs, std::vector<std::string>{"kept in"}) << text;
+        EXPECT_EQ(cfg.outputs, std::vector<std::string>{"kept out"}) << text;
+    }
+    VirtualMidi::Config cfg;
+    EXPECT_FALSE(VirtualMidi::ParseConfig(nullptr, &cfg));
+    EXPECT_FALSE(VirtualMidi::ParseConfig("in=A", nullptr));
+}
+
+TEST(VirtualMidiCaps, NamesCountsAndFailures) {
+    const std::string longName(40, 'x');
+    // 30 single bytes and then a double-byte character: it does not fit whole in 31.
+    const std::string cut = std::string(30, 'y') + "\x82\xA0" + "z";
+    VirtualMidi dev(VirtualMidi::Config{{"Key A", longName, cut}, {"Synth A"}});
+    EXPECT_EQ(dev.InGetNumDevs(), 3u);
+    EXPECT_EQ(dev.OutGetNumDevs(), 1u);
+
+    char name[midi::kNameSize];
+    ASSERT_EQ(dev.InGetDevCaps(0, name), midi::kNoError);
+    EXPECT_STREQ(name, "Key A");
+    ASSERT_EQ(dev.InGetDevCaps(1, name), midi::kNoError);
+    EXPECT_EQ(std::string(name), std::string(31, 'x'));
+    ASSERT_EQ(dev.InGetDevCaps(2, name), midi::kNoError);
+    EXPECT_EQ(std::string(name), std::string(30, 'y'));
+    ASSERT_EQ(dev.OutGetDevCaps(0, name), midi::kNoError);
+    EXPECT_STREQ(name, "Synth A");
+
+    std::strcpy(name, "untouched");
+    EXPECT_EQ(dev.InGetDevCaps(3, name), midi::kBadDeviceId);
+    EXPECT_EQ(dev.OutGetDevCaps(1, name), midi::kBadDeviceId);
+    dev.SetInCapsResult(0, midi::kError);
+    dev.SetOutCapsResult(0, midi::kNoMem);
+    EXPECT_EQ(dev.InGetDevCaps(0, name), midi::kError);
+    EXPECT_EQ(dev.OutGetDevCaps(0, name), midi::kNoMem);
+    EXPECT_STREQ(name, "untouched");
+    dev.SetInCapsResult(0, midi::kNoError);
+    EXPECT_EQ(dev.InGetDevCaps(0, name), midi::kNoError);
+    EXPECT_STREQ(name, "Key A");
+}
+
+// ---- opening ----------------------------------------------------------------------
+
+TEST(VirtualMidiOpen, FirstAndSecondOpenResults) {
+    struct Case {
+        const char* what;
+        bool input;
+        uint32_t id;
+        std::function<void(VirtualMidi&)> arrange;
+        Result first, second;
+    } cases[] = {
+        {"input, default", true, 0, [](VirtualMidi&) {}, midi::kNoError, midi::kAllocated},
+        {"output, default", false, 0, [](VirtualMidi&) {}, midi::kNoError, midi::kNoError},
+        {"input, shared", true, 1, [](VirtualMidi& d) { d.SetInExclusive(1, false); }, midi::kNoError, midi::kNoError},
+        {"output, exclusive", false, 1, [](VirtualMidi& d) { d.SetOutExclusive(1, true); }, midi::kNoError, midi::kAllocated},
+        {"input, in use elsewhere", true, 0, [](VirtualMidi& d) { d.SetInOpenResult(0, midi::kAllocated); }, midi::kAllocated, midi::kAllocated},
+        {"input, broken", true, 1, [](VirtualMidi& d) { d.SetInOpenResult(1, midi::kError); }, midi::kError, midi::kError},
+        {"output, broken", false, 0, [](VirtualMidi& d) { d.SetOutOpenResult(0, midi::kError); }, midi::kError, midi::kError},
+        {"input, no such device", true, 2, [](VirtualMidi&) {}, midi::kBadDeviceId, midi::kBadDeviceId},
+        {"output, no such device", false, 2, [](VirtualMidi&) {}, midi::kBadDeviceId, midi::kBadDeviceId},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualMidi dev(TwoByTwo());
+        Collector col;
+        c.arrange(dev);
+        InHandle in[2] = {};
+        OutHandle out[2] = {};
+        Result r[2];
+        for (int i = 0; i < 2; ++i)
+            r[i] = c.input ? dev.InOpen(&in[i], c.id, &Collector::Callback, col.Instance(), kOpenFlags)
+                           : dev.OutOpen(&out[i], c.id);
+        EXPECT_EQ(r[0], c.first);
+        EXPECT_EQ(r[1], c.second);
+        const int opened = (r[0] == midi::kNoError) + (r[1] == midi::kNoError);
+        EXPECT_EQ(c.input ? dev.InOpenCount(c.id) : dev.OutOpenCount(c.id), opened);
+        if (opened == 2) {
+            EXPECT_NE(c.input ? static_cast<void*>(in[0]) : out[0], c.input ? static_cast<void*>(in[1]) : out[1]);
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (r[i] != midi::kNoError) continue;
+            EXPECT_EQ(c.input ? dev.InClose(in[i]) : dev.OutClose(out[i]), midi::kNoError);
+        }
+        EXPECT_FALSE(c.input ? dev.IsInOpen(c.id) : dev.IsOutOpen(c.id));
+        // A refused device opens again once it is free, and only then.
+        if (c.first == midi::kNoError) {
+            Result again = c.input ? dev.InOpen(&in[0], c.id, &Collector::Callback, col.Instance(), kOpenFlags)
+                                   : dev.OutOpen(&out[0], c.id);
+            EXPECT_EQ(again, midi::kNoError);
+            EXPECT_EQ(c.input ? dev.InOpensTotal(c.id) : dev.OutOpensTotal(c.id), static_cast<uint64_t>(opened + 1));
+        }
+    }
+}
+
+TEST(VirtualMidiOpen, InputNeedsACallbackFunction) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    EXPECT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), 0), midi::kInvalFlag);
+    EXPECT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), 0x10000), midi::kInvalFlag);  // a window
+    EXPECT_EQ(dev.InOpen(&h, 0, nullptr, col.Instance(), kOpenFlags), midi::kInvalParam);
+    EXPECT_EQ(dev.InOpen(nullptr, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kInvalParam);
+    EXPECT_FALSE(dev.IsInOpen(0));
+    OutHandle o = nullptr;
+    EXPECT_EQ(dev.OutOpen(nullptr, 0), midi::kInvalParam);
+    EXPECT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InClose(h), midi::kNoError);
+    const auto calls = col.Of(midi::kMimOpen);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(col.Of(midi::kMimClose).size(), 1u);
+}
+
+TEST(VirtualMidiOpen, ClosedOrForeignHandlesAreInvalid) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle in = nullptr;
+    OutHandle out = nullptr;
+    ASSERT_EQ(dev.InOpen(&in, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&out, 0), midi::kNoError);
+    // An output handle is no input handle, and the reverse.
+    EXPECT_EQ(dev.InStart(reinterpret_cast<InHandle>(out)), midi::kInvalHandle);
+    EXPECT_EQ(dev.OutShortMsg(reinterpret_cast<OutHandle>(in), 0x90), midi::kInvalHandle);
+    ASSERT_EQ(dev.InClose(in), midi::kNoError);
+    ASSERT_EQ(dev.OutClose(out), midi::kNoError);
+
+    Buffer b(16);
+    const std::pair<const char*, std::function<Result()>> calls[] = {
+        {"InStart", [&] { return dev.InStart(in); }},
+        {"InStop", [&] { return dev.InStop(in); }},
+        {"InReset", [&] { return dev.InReset(in); }},
+        {"InClose", [&] { return dev.InClose(in); }},
+        {"InPrepareHeader", [&] { return dev.InPrepareHeader(in, &b.hdr, sizeof(Header)); }},
+        {"InUnprepareHeader", [&] { return dev.InUnprepareHeader(in, &b.hdr, sizeof(Header)); }},
+        {"InAddBuffer", [&] { return dev.InAddBuffer(in, &b.hdr, sizeof(Header)); }},
+        {"OutClose", [&] { return dev.OutClose(out); }},
+        {"OutReset", [&] { return dev.OutReset(out); }},
+        {"OutShortMsg", [&] { return dev.OutShortMsg(out, 0x90); }},
+        {"OutPrepareHeader", [&] { return dev.OutPrepareHeader(out, &b.hdr, sizeof(Header)); }},
+        {"OutLongMsg", [&] { return dev.OutLongMsg(out, &b.hdr, sizeof(Header)); }},
+        {"OutUnprepareHeader", [&] { return dev.OutUnprepareHeader(out, &b.hdr, sizeof(Header)); }},
+        {"null input", [&] { return dev.InStart(nullptr); }},
+        {"null output", [&] { return dev.OutShortMsg(nullptr, 0x90); }},
+    };
+    for (const auto& c : calls) EXPECT_EQ(c.second(), midi::kInvalHandle) << c.first;
+    EXPECT_EQ(dev.OutRecordSize(0), 0u);
+}
+
+// ---- input ------------------------------------------------------------------------
+
+TEST(VirtualMidiInput, ShortMessagesArriveInOrderOnTheDeliveryThread) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 1, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    constexpr uint32_t kCount = 2000;
+    for (uint32_t i = 0; i < kCount; ++i) ASSERT_TRUE(dev.SendShort(1, 0x400090 | ((i & 0x7F) << 8) | (i >> 7) << 24));
+    ASSERT_TRUE(col.WaitForData(kCount));
+    const auto data = col.Data();
+    ASSERT_EQ(data.size(), kCount);
+    for (uint32_t i = 0; i < kCount; ++i) {
+        ASSERT_EQ(data[i].msg, midi::kMimData);
+        ASSERT_EQ(data[i].param1, 0x400090u | ((i & 0x7F) << 8) | (i >> 7) << 24) << i;
+        ASSERT_NE(data[i].thread, std::this_thread::get_id());
+        ASSERT_EQ(data[i].thread, data[0].thread);
+        if (i > 0) {
+            ASSERT_GE(data[i].param2, data[i - 1].param2);
+        }
+    }
+    EXPECT_EQ(dev.InDropCounts(1).shortMessages, 0u);
+    EXPECT_EQ(dev.InDropCounts(0).shortMessages, 0u);
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+TEST(VirtualMidiInput, InputOutsideStartIsDroppedAndCounted) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    const uint8_t sx[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    EXPECT_FALSE(dev.SendShort(0, 0x90));  // not open
+    EXPECT_FALSE(dev.SendShort(7, 0x90));  // no such device: nothing to count on
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    EXPECT_FALSE(dev.SendShort(0, 0x91));  // open, not started
+    EXPECT_FALSE(dev.SendSysEx(0, sx, sizeof sx));
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    EXPECT_TRUE(dev.SendShort(0, 0x92));
+    ASSERT_TRUE(col.WaitForData(1));
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);
+    EXPECT_FALSE(dev.SendShort(0, 0x93));  // stopped
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    EXPECT_TRUE(dev.SendShort(0, 0x94));
+    EXPECT_TRUE(dev.SendSysEx(0, sx, sizeof sx));  // started, but no buffer queued
+    ASSERT_TRUE(col.WaitForData(2));
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);
+
+    const auto data = col.Data();
+    ASSERT_EQ(data.size(), 2u);
+    EXPECT_EQ(data[0].param1, 0x92u);
+    EXPECT_EQ(data[1].param1, 0x94u);
+    const VirtualMidi::InDrops d = dev.InDropCounts(0);
+    EXPECT_EQ(d.shortMessages, 3u);
+    EXPECT_EQ(d.sysExMessages, 2u);
+    EXPECT_EQ(d.sysExBytes, 2 * sizeof sx);
+    EXPECT_EQ(dev.InDropCounts(1).shortMessages, 0u);
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+TEST(VirtualMidiInput, SysExFillsQueuedBuffersInOrderBetweenShortMessages) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    // Different lengths show that each buffer takes up to its own length.
+    Buffer b[3] = {Buffer(256), Buffer(100), Buffer(256)};
+    for (Buffer& x : b) {
+        ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        EXPECT_EQ(midi::LoadFlags(x.hdr), midi::kMhdrPrepared | midi::kMhdrInQueue);
+    }
+    EXPECT_EQ(dev.InQueuedCount(0), 3u);
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    const std::vector<uint8_t> sx = Pattern(600, 3);
+    ASSERT_TRUE(dev.SendShort(0, 0x3C90));
+    ASSERT_TRUE(dev.SendSysEx(0, sx.data(), sx.size()));
+    ASSERT_TRUE(dev.SendShort(0, 0x3C80));
+    ASSERT_TRUE(col.WaitForData(5));
+
+    const auto data = col.Data();
+    ASSERT_EQ(data.size(), 5u);
+    EXPECT_EQ(data[0].msg, midi::kMimData);
+    EXPECT_EQ(data[0].param1, 0x3C90u);
+    const uint32_t lengths[3] = {256, 100, 244};
+    size_t offset = 0;
+    for (int i = 0; i < 3; ++i) {
+        const auto& c = data[1 + i];
+        EXPECT_EQ(c.msg, midi::kMimLongData) << i;
+        EXPECT_EQ(c.param1, reinterpret_cast<uintptr_t>(&b[i].hdr)) << i;
+        EXPECT_EQ(c.flags, midi::kMhdrPrepared | midi::kMhdrDone) << i;
+        EXPECT_EQ(c.recorded, lengths[i]) << i;
+        EXPECT_EQ(c.data, std::vector<uint8_t>(sx.begin() + offset, sx.begin() + offset + lengths[i])) << i;
+        EXPECT_NE(c.thread, std::this_thread::get_id());
+        offset += lengths[i];
+    }
+    EXPECT_EQ(data[4].msg, midi::kMimData);
+    EXPECT_EQ(data[4].param1, 0x3C80u);
+    EXPECT_EQ(dev.InQueuedCount(0), 0u);
+    EXPECT_EQ(dev.InDropCounts(0).sysExBytes, 0u);
+
+    // Longer than what is queued: the rest is lost and counted.
+    ASSERT_EQ(dev.InAddBuffer(h, &b[1].hdr, sizeof(Header)), midi::kNoError);
+    ASSERT_TRUE(dev.SendSysEx(0, sx.data(), 130));
+    ASSERT_TRUE(col.WaitForData(6));
+    EXPECT_EQ(col.Data()[5].recorded, 100u);
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);  // waits out the drop count too
+    EXPECT_EQ(dev.InDropCounts(0).sysExMessages, 1u);
+    EXPECT_EQ(dev.InDropCounts(0).sysExBytes, 30u);
+    for (Buffer& x : b) EXPECT_EQ(dev.InUnprepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(dev.InPreparedCount(0), 0u);
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+TEST(VirtualMidiInput, StopKeepsBuffersAndResetHandsEveryOneBackEmpty) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    Buffer b[4] = {Buffer(64), Buffer(64), Buffer(64), Buffer(64)};
+    for (Buffer& x : b) {
+        x.hdr.dwBytesRecorded = 99;
+        ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+    }
+    // Queue order differs from array order: 2, 0, 3, 1.
+    const int order[4] = {2, 0, 3, 1};
+    for (int i : order) ASSERT_EQ(dev.InAddBuffer(h, &b[i].hdr, sizeof(Header)), midi::kNoError);
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);
+    EXPECT_EQ(dev.InQueuedCount(0), 4u);
+    EXPECT_EQ(dev.InClose(h), midi::kStillPlaying);
+    EXPECT_TRUE(dev.IsInOpen(0));
+    EXPECT_EQ(dev.InUnprepareHeader(h, &b[0].hdr, sizeof(Header)), midi::kStillPlaying);
+    for (Buffer& x : b) x.hdr.dwBytesRecorded = 99;  // the caller's memory; the device must write it
+
+    ASSERT_EQ(dev.InReset(h), midi::kNoError);
+    // Handed back before InReset returned, no waiting.
+    const auto back = col.Of(midi::kMimLongData);
+    ASSERT_EQ(back.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(back[i].param1, reinterpret_cast<uintptr_t>(&b[order[i]].hdr)) << i;
+        EXPECT_EQ(back[i].recorded, 0u) << i;
+        EXPECT_EQ(back[i].flags, midi::kMhdrPrepared | midi::kMhdrDone) << i;
+    }
+    EXPECT_EQ(dev.InQueuedCount(0), 0u);
+    EXPECT_FALSE(dev.SendShort(0, 0x90));  // reset stops input
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    EXPECT_FALSE(dev.IsInOpen(0));
+    // Prepared headers outlive the handle: a leak shows.
+    EXPECT_EQ(dev.InPreparedCount(0), 4u);
+}
+
+TEST(VirtualMidiInput, HeaderResultCodes) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    Buffer b(32);
+    Header noData{};
+    noData.dwBufferLength = 32;
+    EXPECT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kUnprepared);
+    EXPECT_EQ(dev.InPrepareHeader(h, &noData, sizeof(Header)), midi::kInvalParam);
+    EXPECT_EQ(dev.InPrepareHeader(h, &b.hdr, sizeof(Header) - 1), midi::kInvalParam);
+    EXPECT_EQ(dev.InPrepareHeader(h, nullptr, sizeof(Header)), midi::kInvalParam);
+    EXPECT_EQ(dev.InPreparedCount(0), 0u);
+    ASSERT_EQ(dev.InPrepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(midi::LoadFlags(b.hdr), midi::kMhdrPrepared);
+    EXPECT_EQ(dev.InPrepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);  // again: no change
+    EXPECT_EQ(dev.InPreparedCount(0), 1u);
+    b.hdr.dwBufferLength = 0;
+    EXPECT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kInvalParam);
+    b.hdr.dwBufferLength = 32;
+    ASSERT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kStillPlaying);
+    EXPECT_EQ(dev.InUnprepareHeader(h, &b.hdr, sizeof(Header)), midi::kStillPlaying);
+    EXPECT_EQ(dev.InQueuedCount(0), 1u);
+    ASSERT_EQ(dev.InReset(h), midi::kNoError);
+    ASSERT_EQ(dev.InUnprepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(midi::LoadFlags(b.hdr), midi::kMhdrDone);
+    EXPECT_EQ(dev.InPreparedCount(0), 0u);
+    EXPECT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kUnprepared);
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+// The engine closes its wake event as soon as InStop/InReset/InClose return, so a
+// callback still running then (or starting later) would touch a closed handle. The
+// callback checks on entry and again after some work that the device was not
+// stopped meanwhile, while another thread keeps feeding.
+TEST(VirtualMidiInput, NoCallbackRunsAfterStopResetOrCloseReturns) {
+    enum Way { kStop, kReset, kClose };
+    for (Way way : {kStop, kReset, kClose}) {
+        SCOPED_TRACE(way == kStop ? "stop" : way == kReset ? "reset" : "close");
+        VirtualMidi dev(TwoByTwo());
+        static std::atomic<bool> stopped;
+        static std::atomic<int> late;
+        static std::atomic<int> delivered;
+        stopped = true;
+        late = 0;
+        delivered = 0;
+        auto cb = [](InHandle, uint32_t msg, uintptr_t, uintptr_t, uintptr_t) {
+            if (msg != midi::kMimData && msg != midi::kMimLongData) return;
+            if (stopped.load()) ++late;
+            auto until = std::chrono::steady_clock::now() + 20us;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            if (stopped.load()) ++late;
+            ++delivered;
+        };
+        std::atomic<bool> feeding{true};
+        std::thread feeder([&] {
+            const uint8_t sx[] = {0xF0, 0x01, 0xF7};
+            uint32_t i = 0;
+            while (feeding.load()) {
+                if (++i % 8 == 0) dev.SendSysEx(0, sx, sizeof sx);
+                else dev.SendShort(0, 0x90 | (i & 0x7F) << 8);
+            }
+        });
+        InHandle h = nullptr;
+        Buffer buf[4] = {Buffer(8), Buffer(8), Buffer(8), Buffer(8)};
+        for (int round = 0; round < 150; ++round) {
+            if (h == nullptr) {
+                ASSERT_EQ(dev.InOpen(&h, 0, cb, 0, kOpenFlags), midi::kNoError);
+                for (Buffer& b : buf) ASSERT_EQ(dev.InPrepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
+            }
+            for (Buffer& b : buf)
+                if (!(midi::LoadFlags(b.hdr) & midi::kMhdrInQueue)) dev.InAddBuffer(h, &b.hdr, sizeof(Header));
+            stopped = false;
+            ASSERT_EQ(dev.InStart(h), midi::kNoError);
+            std::this_thread::sleep_for(std::chrono::microseconds(50 * (round % 7)));
+            Result r = way == kStop ? dev.InStop(h) : dev.InReset(h);
+            ASSERT_EQ(r, midi::kNoError);
+            if (way == kClose) {
+                for (Buffer& b : buf) ASSERT_EQ(dev.InUnprepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
+                ASSERT_EQ(dev.InClose(h), midi::kNoError);
+                h = nullptr;
+            }
+            stopped = true;
+            std::this_thread::sleep_for(100us);
+        }
+        feeding = false;
+        feeder.join();
+        EXPECT_EQ(late.load(), 0);
+        EXPECT_GT(delivered.load(), 0);  // the hammer did reach the callback
+        if (h) {
+            dev.InReset(h);
+            EXPECT_EQ(dev.InClose(h), midi::kNoError);
+        }
+    }
+}
+
+TEST(VirtualMidiInput, CallbackMayStopOrResetItsOwnDeviceButNotCloseIt) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    std::atomic<Result> closeFromCallback{midi::kNoError};
+    std::atomic<Result> stopFromCallback{midi::kError};
+    col.onCall = [&](InHandle h, uint32_t msg) {
+        if (msg != midi::kMimData) return;
+        closeFromCallback = dev.InClose(h);
+        stopFromCallback = dev.InReset(h);
+    };
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    ASSERT_TRUE(dev.SendShort(0, 0x90));
+    ASSERT_TRUE(col.WaitForData(1));
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);  // would hang if the callback had deadlocked
+    EXPECT_EQ(closeFromCallback.load(), midi::kError);
+    EXPECT_EQ(stopFromCallback.load(), midi::kNoError);
+    EXPECT_TRUE(dev.IsInOpen(0));
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+TEST(VirtualMidiInput, SharedInputFeedsEveryHandleOnItsOwnThread) {
+    VirtualMidi dev(TwoByTwo());
+    dev.SetInExclusive(0, false);
+    Collector a, b;
+    InHandle ha = nullptr, hb = nullptr;
+    ASSERT_EQ(dev.InOpen(&ha, 0, &Collector::Callback, a.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InOpen(&hb, 0, &Collector::Callback, b.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InStart(ha), midi::kNoError);
+    EXPECT_TRUE(dev.SendShort(0, 0x10B0));  // only a is started
+    ASSERT_EQ(dev.InStart(hb), midi::kNoError);
+    EXPECT_TRUE(dev.SendShort(0, 0x11B0));
+    ASSERT_TRUE(a.WaitForData(2));
+    ASSERT_TRUE(b.WaitForData(1));
+    EXPECT_EQ(a.Data()[1].param1, 0x11B0u);
+    ASSERT_EQ(b.Data().size(), 1u);
+    EXPECT_EQ(b.Data()[0].param1, 0x11B0u);
+    EXPECT_NE(a.Data()[0].thread, b.Data()[0].thread);
+    EXPECT_EQ(dev.InClose(ha), midi::kNoError);
+    EXPECT_TRUE(dev.IsInOpen(0));
+    EXPECT_EQ(dev.InClose(hb), midi::kNoError);
+}
+
+TEST(VirtualMidiInput, CallbackLogStampsDataCallbacksWhenEnabled) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    dev.SendShort(0, 0x90);
+    ASSERT_TRUE(col.WaitForData(1));
+    EXPECT_TRUE(dev.CallbackLog(0).empty());  // off by default
+
+    dev.EnableCallbackLog(0, 5);
+    const int64_t before = VirtualMidi::NowNs();
+    for (int i = 0; i < 8; ++i) dev.SendShort(0, 0x90);
+    ASSERT_TRUE(col.WaitForData(9));
+    ASSERT_EQ(dev.InStop(h), midi::kNoError);
+    const int64_t after = VirtualMidi::NowNs();
+    const auto log = dev.CallbackLog(0);
+    ASSERT_EQ(log.size(), 5u);  // capped at the capacity
+    EXPECT_GE(log.front(), before);
+    EXPECT_LE(log.back(), after);
+    for (size_t i = 1; i < log.size(); ++i) EXPECT_GE(log[i], log[i - 1]);
+    dev.EnableCallbackLog(0, 0);
+    EXPECT_TRUE(dev.CallbackLog(0).empty());
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
+}
+
+// ---- output -----------------------------------------------------------------------
+
+TEST(VirtualMidiOutput, RecordsShortAndLongMessagesInOrderPerDevice) {
+    VirtualMidi dev(TwoByTwo());
+    OutHandle o0 = nullptr, o1 = nullptr, o0b = nullptr;
+    ASSERT_EQ(dev.OutOpen(&o0, 0), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o0b, 0), midi::kNoError);  // a second client of the same output
+    ASSERT_EQ(dev.OutOpen(&o1, 1), midi::kNoError);
+    const std::vector<uint8_t> gm = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    std::vector<char> bytes(gm.begin(), gm.end());
+    Header hdr{};
+    hdr.lpData = bytes.data();
+    hdr.dwBufferLength = static_cast<uint32_t>(bytes.size());
+    hdr.dwFlags = midi::kMhdrDone;
+
+    EXPECT_EQ(dev.OutShortMsg(o0, 0x403C90), midi::kNoError);
+    EXPECT_EQ(dev.OutLongMsg(o0, &hdr, sizeof(Header)), midi::kUnprepared);
+    ASSERT_EQ(dev.OutPrepareHeader(o0, &hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(midi::LoadFlags(hdr), midi::kMhdrDone | midi::kMhdrPrepared);
+    EXPECT_EQ(dev.OutPreparedCount(0), 1u);
+    EXPECT_EQ(dev.OutShortMsg(o1, 0x7BB0), midi::kNoError);
+    ASSERT_EQ(dev.OutLongMsg(o0, &hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(midi::LoadFlags(hdr), midi::kMhdrDone | midi::kMhdrPrepared);  // completed at once
+    EXPECT_EQ(dev.OutShortMsg(o0b, 0x003C80), midi::kNoError);
+    ASSERT_EQ(dev.OutUnprepareHeader(o0, &hdr, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(midi::LoadFlags(hdr), midi::kMhdrDone);
+    EXPECT_EQ(dev.OutPreparedCount(0), 0u);
+
+    const auto rec = dev.OutRecord(0);
+    ASSERT_EQ(rec.size(), 3u);
+    EXPECT_FALSE(rec[0].isLong);
+    EXPECT_EQ(rec[0].shortMsg, 0x403C90u);
+    EXPECT_TRUE(rec[1].isLong);
+    EXPECT_EQ(rec[1].bytes, gm);
+    EXPECT_FALSE(rec[2].isLong);
+    EXPECT_EQ(rec[2].shortMsg, 0x003C80u);
+    EXPECT_LE(rec[0].timeNs, rec[1].timeNs);
+    EXPECT_LE(rec[1].timeNs, rec[2].timeNs);
+    const auto rec1 = dev.OutRecord(1);
+    ASSERT_EQ(rec1.size(), 1u);
+    EXPECT_EQ(rec1[0].shortMsg, 0x7BB0u);
+
+    EXPECT_FALSE(dev.WaitForOutEvents(0, 4, 20ms));
+    EXPECT_TRUE(dev.WaitForOutEvents(0, 3, 0ms));
+    dev.ClearOutRecord(0);
+    EXPECT_EQ(dev.OutRecordSize(0), 0u);
+    EXPECT_EQ(dev.OutRecordSize(1), 1u);
+    for (OutHandle o : {o0, o0b, o1}) EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+}
+
+TEST(VirtualMidiOutput, ConcurrentSendersKeepTheirOrderAndTimesNeverGoBack) {
+    VirtualMidi dev(TwoByTwo());
+    OutHandle o = nullptr;
+    ASSERT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+    constexpr uint32_t kEach = 5000;
+    auto send = [&](uint32_t status) {
+        for (uint32_t i = 0; i < kEach; ++i) dev.OutShortMsg(o, status | (i & 0x7F) << 8 | (i >> 7) << 16);
+    };
+    std::thread a(send, 0x90), b(send, 0x80);
+    a.join();
+    b.join();
+    const auto rec = dev.OutRecord(0);
+    ASSERT_EQ(rec.size(), 2 * kEach);
+    uint32_t next[2] = {0, 0};
+    for (size_t i = 0; i < rec.size(); ++i) {
+        if (i > 0) {
+            ASSERT_GE(rec[i].timeNs, rec[i - 1].timeNs) << i;
+        }
+        const int who = (rec[i].shortMsg & 0xF0) == 0x90 ? 0 : 1;
+        const uint32_t n = next[who]++;
+        ASSERT_EQ(rec[i].shortMsg >> 8, (n & 0x7F) | (n >> 7) << 8) << i;
+    }
+    EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+}
+
+// Some drivers finish a long send after midiOutLongMsg has returned; until then
+// the header may be neither unprepared nor reused, and the device cannot close.
+TEST(VirtualMidiOutput, LateLongSendCompletesOnAnotherThreadInOrder) {
+    VirtualMidi dev(TwoByTwo());
+    dev.SetOutLongDelay(1, 60ms);
+    OutHandle o = nullptr;
+    ASSERT_EQ(dev.OutOpen(&o, 1), midi::kNoError);
+    std::vector<std::vector<char>> data = {{'\xF0', 1, '\xF7'}, {'\xF0', 2, 2, '\xF7'}};
+    Header hdr[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        hdr[i].lpData = data[i].data();
+        hdr[i].dwBufferLength = static_cast<uint32_t>(data[i].size());
+        ASSERT_EQ(dev.OutPrepareHeader(o, &hdr[i], sizeof(Header)), midi::kNoError);
+    }
+    const int64_t sent = VirtualMidi::NowNs();
+    ASSERT_EQ(dev.OutLongMsg(o, &hdr[0], sizeof(Header)), midi::kNoError);
+    ASSERT_EQ(dev.OutLongMsg(o, &hdr[1], sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(dev.OutLongMsg(o, &hdr[0], sizeof(Header)), midi::kStillPlaying);
+    EXPECT_EQ(midi::LoadFlags(hdr[0]) & midi::kMhdrDone, 0u);
+    EXPECT_EQ(dev.OutUnprepareHeader(o, &hdr[0], sizeof(Header)), midi::kStillPlaying);
+    EXPECT_EQ(dev.OutClose(o), midi::kStillPlaying);
+    EXPECT_TRUE(dev.IsOutOpen(1));
+    EXPECT_EQ(dev.OutPendingCount(1), 2u);
+    EXPECT_EQ(dev.OutShortMsg(o, 0x90), midi::kNoError);  // short messages do not wait
+
+    ASSERT_TRUE(dev.WaitForOutEvents(1, 3, kWait));
+    for (Header& h : hdr) EXPECT_NE(midi::LoadFlags(h) & midi::kMhdrDone, 0u);
+    const auto rec = dev.OutRecord(1);
+    EXPECT_FALSE(rec[0].isLong);
+    EXPECT_EQ(rec[1].bytes, std::vector<uint8_t>(data[0].begin(), data[0].end()));
+    EXPECT_EQ(rec[2].bytes, std::vector<uint8_t>(data[1].begin(), data[1].end()));
+    EXPECT_GE(rec[1].timeNs - sent, 60'000'000);
+    for (Header& h : hdr) EXPECT_EQ(dev.OutUnprepareHeader(o, &h, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+}
+
+TEST(VirtualMidiOutput, ResetEndsPendingSendsAtOnceAndRecordsNothing) {
+    VirtualMidi dev(TwoByTwo());
+    dev.SetOutLongDelay(0, 3600s);
+    OutHandle o = nullptr;
+    ASSERT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+    std::vector<char> data = {'\xF0', 0x41, '\xF7'};
+    Header hdr[2] = {};
+    for (Header& h : hdr) {
+        h.lpData = data.data();
+        h.dwBufferLength = 3;
+        ASSERT_EQ(dev.OutPrepareHeader(o, &h, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.OutLongMsg(o, &h, sizeof(Header)), midi::kNoError);
+    }
+    EXPECT_EQ(dev.OutPendingCount(0), 2u);
+    ASSERT_EQ(dev.OutReset(o), midi::kNoError);
+    for (Header& h : hdr) EXPECT_EQ(midi::LoadFlags(h), midi::kMhdrDone | midi::kMhdrPrepared);
+    EXPECT_EQ(dev.OutPendingCount(0), 0u);
+    EXPECT_EQ(dev.OutRecordSize(0), 0u);
+    for (Header& h : hdr) EXPECT_EQ(dev.OutUnprepareHeader(o, &h, sizeof(Header)), midi::kNoError);
+    EXPECT_EQ(dev.OutClose(o), midi::kNoError);  // does not wait for the hour
+}
+
+}  // namespace

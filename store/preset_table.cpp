@@ -5,7 +5,7 @@
 #include <string>
 
 #include "store/cp932.h"
-#include "store/file_replace.h"
+#include "platform/file_replace.h"
 
 const char kPresetTableFullText[] = "これ以上設定を追加する事はできません。";
 

@@ -1,4 +1,4 @@
-#include "store/file_replace.h"
+#include "platform/file_replace.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -147,30 +147,4 @@ TEST(TrayTipTest, LongNamesAreCutTo63BytesOnACharacterBoundary) {
     EXPECT_EQ(tip2.size(), 63u);
 }
 
-TEST(Cp932CutTest, NeverLeavesHalfACharacter) {
-    struct {
-        const char* text;
-        int size;
-        const char* expected;
-    } const cases[] = {
-        {"abc", 4, "abc"},
-        {"abcd", 4, "abc"},
-        {"aあ", 3, "a"},     // 'a' + lead byte would be cut: only 'a'
-        {"aあ", 4, "aあ"},
-        {"ｱｲｳ", 3, "ｱｲ"},   // half-width katakana are single bytes (0xA1-0xDF)
-        {"\x81", 4, "\x81"},  // a lone lead byte at the end is kept as it was
-        {"", 4, ""},
-        {nullptr, 4, ""},
-        {"abc", 1, ""},
-    };
-    for (const auto& c : cases) {
-        char buf[16];
-        std::memset(buf, 'X', sizeof(buf));
-        const int n = CopyCp932Cut(buf, c.size, c.text);
-        EXPECT_STREQ(buf, c.expected) << (c.text ? c.text : "(null)") << " in " << c.size;
-        EXPECT_EQ(n, static_cast<int>(std::strlen(c.expected)));
-        EXPECT_EQ(buf[c.size], 'X') << "wrote past the destination";
-    }
-}
-
 }  // namespace

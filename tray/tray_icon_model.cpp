@@ -1,12 +1,11 @@
 #include "tray/tray_icon_model.h"
 
-#include <cstring>
+#include <string>
 
 #include "app/settings_model.h"
+#include "store/cp932.h"
 
 namespace {
-
-bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 int CountConfiguredRoutes(const TrayIconInputs& in) {
     int count = 0;
@@ -18,38 +17,10 @@ int CountConfiguredRoutes(const TrayIconInputs& in) {
 
 }  // namespace
 
-int CopyCp932Cut(char* dest, int destSize, const char* text) {
-    if (destSize <= 0) return 0;
-    const int limit = destSize - 1;
-    int n = 0;
-    if (text) {
-        while (n < limit && text[n] != '\0') {
-            if (IsCp932LeadByte(static_cast<unsigned char>(text[n]))) {
-                // A lead byte at the end of the text has no trail byte to lose: keep it
-                // as the text had it. Otherwise both bytes go in, or neither.
-                if (text[n + 1] == '\0') {
-                    dest[n] = text[n];
-                    ++n;
-                    break;
-                }
-                if (n + 2 > limit) break;
-                dest[n] = text[n];
-                dest[n + 1] = text[n + 1];
-                n += 2;
-            } else {
-                dest[n] = text[n];
-                ++n;
-            }
-        }
-    }
-    dest[n] = '\0';
-    return n;
-}
-
 TrayIconChoice ChooseStartupTrayIcon(const TrayIconInputs& in, const char* stoppedWord) {
     TrayIconChoice choice;
     choice.picture = CountConfiguredRoutes(in) == 2 ? kIconStoppedTwo : kIconStoppedOne;
-    CopyCp932Cut(choice.tip, kTrayTipSize, stoppedWord);
+    Cp932CopyCut(choice.tip, stoppedWord ? stoppedWord : "", kTrayTipSize - 1);
     return choice;
 }
 
@@ -70,12 +41,9 @@ TrayIconChoice ChooseTrayIcon(const TrayIconInputs& in, const char* runningWord,
 
     // Built whole first and cut once, so the cut sees the bytes exactly as shown.
     const char* word = in.engineRunning ? runningWord : stoppedWord;
-    const char* name = in.Name ? in.Name : "";
-    char full[kTrayTipSize * 2 + kNameSize + 8];
-    std::strncpy(full, word ? word : "", kTrayTipSize);
-    full[kTrayTipSize] = '\0';
-    std::strcat(full, " - ");
-    std::strncat(full, name, sizeof(full) - std::strlen(full) - 1);
-    CopyCp932Cut(choice.tip, kTrayTipSize, full);
+    std::string full = word ? word : "";
+    full += " - ";
+    full += in.Name ? in.Name : "";
+    Cp932CopyCut(choice.tip, full.c_str(), kTrayTipSize - 1);
     return choice;
 }

@@ -40,7 +40,3 @@ TrayIconChoice ChooseStartupTrayIcon(const TrayIconInputs& in, const char* stopp
 // the state word, " - " and Name, cut to 63 bytes without splitting a double-byte
 // character.
 TrayIconChoice ChooseTrayIcon(const TrayIconInputs& in, const char* runningWord, const char* stoppedWord);
-
-// Copies text (code page 932) into dest of destSize bytes with a NUL, cutting it so
-// that no lead byte is left without its trail byte. Returns the bytes copied.
-int CopyCp932Cut(char* dest, int destSize, const char* text);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/engine.h"
 #include "res/resource.h"
 #include "ui/winapp.h"
 
@@ -10,6 +11,7 @@ CTrayWnd::CopyDataHandler copyDataHandler = nullptr;
 }
 
 BEGIN_MESSAGE_MAP(CTrayWnd, CWnd)
+    ON_COMMAND(ID_KAVO_ENABLE, OnKavoEnable)
     ON_COMMAND(ID_APP_CLOSE, OnAppClose)
     ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
@@ -22,6 +24,14 @@ BOOL CTrayWnd::CreateHidden() {
     if (!Create(nullptr, title.c_str(), WS_CHILD, rect, ::GetDesktopWindow(), IDC_TRAY_WINDOW)) return FALSE;
     ShowWindow(SW_HIDE);
     return TRUE;
+}
+
+void CTrayWnd::OnKavoEnable() {
+    if (engineRunning.load() == 1) {
+        StopRoutes();
+    } else {
+        StartRoutes();
+    }
 }
 
 void CTrayWnd::OnAppClose() {

@@ -20,6 +20,7 @@ public:
     static void SetCopyDataHandler(CopyDataHandler handler);
 
 protected:
+    void OnKavoEnable();
     void OnAppClose();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()

@@ -10,6 +10,7 @@
 //   kavo_driver dump OUT                what virtual output OUT received, one line each
 //   kavo_driver wait-dump OUT N [ms]    like dump, once OUT holds at least N events
 //   kavo_driver clear OUT               forget what OUT received
+//   kavo_driver command ID              a tray menu command (WM_COMMAND ID)
 //   kavo_driver close                   the tray menu's close command
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
@@ -200,7 +201,7 @@ BOOL CALLBACK PrintStaticText(HWND hwnd, LPARAM) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|close|box-text|box-ok ...\n");
+    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|command|close|box-text|box-ok ...\n");
     return 2;
 }
 
@@ -245,10 +246,17 @@ int main(int argc, char** argv) {
         if (argc != 3 || !ParseU32(argv[2], 10, &a)) return Usage();
         return Request(testctl::kClearOutput, &a, sizeof(a)) == 1 ? 0 : 1;
     }
-    if (command == "close") {
+    if (command == "command" || command == "close") {
+        if (command == "close") {
+            a = ID_APP_CLOSE;
+        } else if (argc != 3 || !ParseU32(argv[2], 10, &a)) {
+            return Usage();
+        }
         HWND program = FindProgram();
         if (!program) return 1;
-        return ::PostMessageA(program, WM_COMMAND, MAKEWPARAM(ID_APP_CLOSE, 0), 0) ? 0 : 1;
+        // Sent, not posted, so that the command has run when the driver returns.
+        if (command == "command") return ::SendMessageA(program, WM_COMMAND, MAKEWPARAM(a, 0), 0) == 0 ? 0 : 1;
+        return ::PostMessageA(program, WM_COMMAND, MAKEWPARAM(a, 0), 0) ? 0 : 1;
     }
     if (command == "box-text") {
         if (argc < 3) return Usage();

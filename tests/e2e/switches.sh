@@ -24,6 +24,9 @@ else
     e2e_expect_state "$*" icon=1 picture=201 "tip=KAVO OFF" running=0 routeIn=0,0 inOpen=0,0 outOpen=0,0
     if drv feed 1 00403C90; then e2e_fail "$*: a closed input takes nothing"; else e2e_pass "$*: a closed input takes nothing"; fi
     e2e_expect_eq "$*: nothing forwarded" "" "$(drv dump 1)"
+    # The first start after start-up: the tip now carries the name.
+    drv command 32771
+    e2e_expect_state "$* then started" picture=211 "tip=KAVO ON - Live" running=1 inOpen=1,1 outOpen=1,1
 fi
 e2e_screenshot_tray started
 

@@ -113,7 +113,10 @@ e2e_expect_eq() {
     if [ "$2" == "$3" ]; then
         e2e_pass "$1"
     else
-        e2e_fail "$1" "expected: [$2]" "actual:   [$3]"
+        local expected actual
+        expected=$(printf '%s' "$2" | sed '2,$s/^/#             /')
+        actual=$(printf '%s' "$3" | sed '2,$s/^/#             /')
+        e2e_fail "$1" "expected: [$expected]" "actual:   [$actual]"
     fi
 }
 

@@ -547,15 +547,22 @@ TEST(VirtualMidiInput, NoCallbackRunsAfterStopResetOrCloseReturns) {
     }
 }
 
+// winmm forbids most device calls inside a callback, but a stop from there must not
+// hang: neither on the delivery thread nor in the hand-back of a reset, which runs
+// on the thread that called InReset.
 TEST(VirtualMidiInput, CallbackMayStopOrResetItsOwnDeviceButNotCloseIt) {
     VirtualMidi dev(TwoByTwo());
     Collector col;
-    std::atomic<Result> closeFromCallback{midi::kNoError};
-    std::atomic<Result> stopFromCallback{midi::kError};
+    std::atomic<Result> closeInData{midi::kNoError}, resetInData{midi::kError};
+    std::atomic<Result> closeInLong{midi::kNoError}, stopInLong{midi::kError};
     col.onCall = [&](InHandle h, uint32_t msg) {
-        if (msg != midi::kMimData) return;
-        closeFromCallback = dev.InClose(h);
-        stopFromCallback = dev.InReset(h);
+        if (msg == midi::kMimData) {
+            closeInData = dev.InClose(h);
+            resetInData = dev.InReset(h);
+        } else if (msg == midi::kMimLongData) {
+            closeInLong = dev.InClose(h);
+            stopInLong = dev.InStop(h);
+        }
     };
     InHandle h = nullptr;
     ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
@@ -563,9 +570,19 @@ TEST(VirtualMidiInput, CallbackMayStopOrResetItsOwnDeviceButNotCloseIt) {
     ASSERT_TRUE(dev.SendShort(0, 0x90));
     ASSERT_TRUE(col.WaitForData(1));
     ASSERT_EQ(dev.InStop(h), midi::kNoError);  // would hang if the callback had deadlocked
-    EXPECT_EQ(closeFromCallback.load(), midi::kError);
-    EXPECT_EQ(stopFromCallback.load(), midi::kNoError);
+    EXPECT_EQ(closeInData.load(), midi::kError);
+    EXPECT_EQ(resetInData.load(), midi::kNoError);
+    EXPECT_FALSE(dev.SendShort(0, 0x90));  // the reset inside the callback stopped input
+
+    Buffer b(16);
+    ASSERT_EQ(dev.InPrepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
+    ASSERT_EQ(dev.InAddBuffer(h, &b.hdr, sizeof(Header)), midi::kNoError);
+    ASSERT_EQ(dev.InReset(h), midi::kNoError);
+    ASSERT_EQ(col.Of(midi::kMimLongData).size(), 1u);
+    EXPECT_EQ(closeInLong.load(), midi::kError);
+    EXPECT_EQ(stopInLong.load(), midi::kNoError);
     EXPECT_TRUE(dev.IsInOpen(0));
+    EXPECT_EQ(dev.InUnprepareHeader(h, &b.hdr, sizeof(Header)), midi::kNoError);
     EXPECT_EQ(dev.InClose(h), midi::kNoError);
 }
 

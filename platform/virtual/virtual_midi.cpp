@@ -151,13 +151,13 @@ struct VirtualMidi::InOpening {
     InCallback cb = nullptr;
     uintptr_t instance = 0;
     std::thread thread;
-    std::thread::id threadId;  // set before the handle is published; read-only after
 
     std::mutex mu;
     std::condition_variable work;  // data fed, or closing
     std::condition_variable idle;  // busy cleared
     bool started = false;
-    bool busy = false;     // the delivery thread is filling a header or calling back
+    bool busy = false;     // a header is being filled or a callback runs, on busyThread
+    std::thread::id busyThread;
     bool closing = false;
     int idleWaiters = 0;
     uint32_t generation = 0;
@@ -174,6 +174,13 @@ struct VirtualMidi::InOpening {
         for (const InEvent& e : pending) port->CountDrop(e, e.length);
         pending.clear();
         pendingBytes.clear();
+    }
+    // True on the thread that runs this handle's callback right now: there a stop
+    // must not wait for the callback to return, and a close cannot end the thread.
+    bool InsideCallback() const { return busy && busyThread == std::this_thread::get_id(); }
+    void BeginBusy(std::thread::id who) {
+        busy = true;
+        busyThread = who;
     }
     void EndBusy() {
         busy = false;
@@ -333,7 +340,6 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
         } catch (const std::system_error&) {
             return kNoMem;
         }
-        o->threadId = o->thread.get_id();
         inOpen_[o->token] = o;
         port.openings.push_back(o.get());
         ++port.openCount;
@@ -358,13 +364,13 @@ Result VirtualMidi::InStart(InHandle h) {
 }
 
 Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
-    const bool onDeliveryThread = std::this_thread::get_id() == o.threadId;
     std::unique_lock<std::mutex> lk(o.mu);
+    const bool self = o.InsideCallback();
     o.started = false;
     o.DropPending();
     // A callback that stops its own device must not wait for itself; every other
     // caller waits until the running callback (if any) has returned.
-    if (!onDeliveryThread) {
+    if (!self) {
         ++o.idleWaiters;
         o.idle.wait(lk, [&] { return !o.busy; });
         --o.idleWaiters;
@@ -376,14 +382,14 @@ Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
     const uintptr_t stamp = o.StampMs();
     // Busy while the headers go back, so that a stop or close from a third thread
     // waits for these callbacks too.
-    if (!onDeliveryThread) o.busy = true;
+    if (!self) o.BeginBusy(std::this_thread::get_id());
     lk.unlock();
     for (Header* hdr : back) {
         hdr->dwBytesRecorded = 0;
         StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
         o.cb(o.Handle(), kMimLongData, o.instance, reinterpret_cast<uintptr_t>(hdr), stamp);
     }
-    if (!onDeliveryThread) {
+    if (!self) {
         lk.lock();
         o.EndBusy();
     }
@@ -409,8 +415,8 @@ Result VirtualMidi::InClose(InHandle h) {
         auto it = inOpen_.find(TokenOf(h));
         if (it == inOpen_.end()) return kInvalHandle;
         o = it->second;
-        if (std::this_thread::get_id() == o->threadId) return kError;
         std::lock_guard<std::mutex> lk(o->mu);
+        if (o->InsideCallback()) return kError;
         if (!o->queue.empty()) return kStillPlaying;
         o->closing = true;
         o->started = false;
@@ -422,7 +428,14 @@ Result VirtualMidi::InClose(InHandle h) {
         --port.openCount;
     }
     // The delivery thread ends once a callback it is running has returned; joining
-    // it is what makes the stop guarantee hold for close.
+    // it, and waiting for a reset that hands headers back on another thread, is what
+    // makes the stop guarantee hold for close.
+    {
+        std::unique_lock<std::mutex> lk(o->mu);
+        ++o->idleWaiters;
+        o->idle.wait(lk, [&] { return !o->busy; });
+        --o->idleWaiters;
+    }
     o->thread.join();
     o->cb(h, kMimClose, o->instance, 0, 0);
     return kNoError;
@@ -502,6 +515,7 @@ bool VirtualMidi::SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n) {
 void VirtualMidi::DeliveryLoop(InOpening* o) {
     InPort& port = *o->port;
     const InHandle h = o->Handle();
+    const std::thread::id self = std::this_thread::get_id();
     std::vector<InEvent> batch;
     std::vector<uint8_t> bytes;
     batch.reserve(kInitialEvents);
@@ -521,7 +535,7 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
             }
             if (!e.isLong) {
                 const uintptr_t stamp = o->StampMs();
-                o->busy = true;
+                o->BeginBusy(self);
                 lk.unlock();
                 const bool logging = port.logOn.load(std::memory_order_relaxed);
                 const int64_t calledAt = logging ? NowNs() : 0;
@@ -543,7 +557,7 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
                 Header* hdr = o->queue.front();
                 o->queue.pop_front();
                 const uintptr_t stamp = o->StampMs();
-                o->busy = true;
+                o->BeginBusy(self);
                 lk.unlock();
                 const size_t chunk = std::min<size_t>(e.length - done, hdr->dwBufferLength);
                 std::memcpy(hdr->lpData, bytes.data() + e.offset + done, chunk);

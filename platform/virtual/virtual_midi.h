@@ -30,8 +30,8 @@
 // marks itself busy under the device's mutex, releases it, calls back, and clears
 // the mark; InStop/InReset/InClose clear the started state and then wait for the
 // mark to clear. A callback that calls InStop or InReset on its own handle does not
-// wait for itself; InClose from inside the callback is refused (kError), since the
-// delivery thread cannot end itself while it runs the caller's code. The one wait
+// wait for itself; InClose from inside a callback of its handle is refused (kError),
+// since the delivery thread cannot end itself while it runs the caller's code. The one wait
 // that remains is inherent to the guarantee: InStop waits for a callback that is
 // running, so a callback must not block on the thread that stops its device, which
 // winmm forbids as well.
@@ -87,6 +87,8 @@ public:
     // Requires kCallbackFunction in flags (else kInvalFlag) and a callback (else
     // kInvalParam). Sends kMimOpen from the calling thread before returning.
     Result InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr_t instance, uint32_t flags) override;
+    // The second parameter of MIM_DATA and MIM_LONGDATA is the time in milliseconds
+    // since the InStart that began the current run, as winmm gives it.
     Result InStart(InHandle h) override;
     Result InStop(InHandle h) override;
     // Stops input and hands every queued header back, each with a kMimLongData

@@ -2,8 +2,8 @@
 //
 // Latency is measured from the moment a virtual input calls the engine's input
 // callback to the moment the message reaches the virtual output, both on
-// steady_clock. Each message carries an 18-bit sequence number in its channel and
-// data bytes, so loss and reordering are counted exactly.
+// steady_clock. Each message carries a 20-bit sequence number in its kind, channel
+// and data bytes, so loss and reordering are counted exactly.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,8 +21,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-uint32_t Encode(uint32_t seq) { return (0xB0 | ((seq >> 14) & 0x0F)) | ((seq & 0x7F) << 8) | (((seq >> 7) & 0x7F) << 16); }
-uint32_t Decode(uint32_t m) { return ((m & 0x0F) << 14) | ((m >> 8) & 0x7F) | (((m >> 16) & 0x7F) << 7); }
+// 20 bits: the data bytes (14), the channel (4) and the kind of message (2: key
+// pressure, controller, channel pressure, pitch bend; none of them is transformed).
+const uint32_t kKinds[4] = {0xA0, 0xB0, 0xD0, 0xE0};
+uint32_t Encode(uint32_t seq) {
+    return (kKinds[(seq >> 18) & 3] | ((seq >> 14) & 0x0F)) | ((seq & 0x7F) << 8) | (((seq >> 7) & 0x7F) << 16);
+}
+uint32_t Decode(uint32_t m) {
+    const uint32_t kind = ((m >> 4) & 0x0F) == 0xA ? 0 : ((m >> 4) & 0x0F) == 0xB ? 1 : ((m >> 4) & 0x0F) == 0xD ? 2 : 3;
+    return (kind << 18) | ((m & 0x0F) << 14) | ((m >> 8) & 0x7F) | (((m >> 16) & 0x7F) << 7);
+}
 
 struct Result {
     size_t sent = 0, received = 0, lost = 0, reordered = 0;
@@ -138,6 +146,10 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         for (int routes = 1; routes <= 2; ++routes) {
             const size_t count = static_cast<size_t>(c.rate * seconds);
+            if (count >= (1u << 20)) {
+                std::fprintf(stderr, "%zu messages do not fit the 20-bit sequence number\n", count);
+                return 2;
+            }
             const Result r = Run(routes, c.rate, count, c.burst);
             std::printf("%9.0f %6zu %6d %8zu %8.1f %8.1f %8.1f %8.1f %9zu %6zu %9zu %9llu\n", c.rate, c.burst, routes, r.sent,
                         Pct(r.latencyUs, 50), Pct(r.latencyUs, 99), Pct(r.latencyUs, 99.9),

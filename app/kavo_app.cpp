@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/test_control.h"
+#include "dialogs/port_setup_dlg.h"
 #include "engine/engine.h"
 #include "platform/midi.h"
 #include "platform/virtual/virtual_midi.h"
@@ -93,10 +94,18 @@ BOOL CKavoApp::InitInstance() {
     // Read before anything can write the preset file: a first run must not replace an
     // existing PORT.KAV with an empty table.
     LoadPresets(presetTable);
+    CPortSetupDlg::BindSettings(this, &presetTable);
     if (!found) {
         DoMessageBox(kFirstRunText, MB_OK | MB_ICONINFORMATION);
-        // The port setup dialog belongs here; until it exists, a first run goes on
-        // with the defaults and no route configured.
+        // Modal and without parent; its Apply and OK store but start nothing. Leaving
+        // it any other way ends the program with nothing saved, so the next start
+        // asks again.
+        CPortSetupDlg firstRunDlg;
+        firstRunDlg.firstRun = 1;
+        if (firstRunDlg.DoModal() != IDOK) {
+            exitCleanup = 0;
+            return FALSE;
+        }
     }
 
     trayWnd.CreateHidden();

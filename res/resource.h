@@ -25,6 +25,19 @@
 #define IDD_PORT_SETUP 129
 #define IDD_CONTROL_PANEL 133
 
+// Controls of the port setup dialog. Per route r (0 or 1): input list 16000 + r,
+// output list 17000 + r, check box 19000 + r; the handlers rely on that rule.
+#define IDC_APPLY 3
+#define IDC_IN_LIST1 16000
+#define IDC_IN_LIST2 16001
+#define IDC_OUT_LIST1 17000
+#define IDC_OUT_LIST2 17001
+#define IDC_ROUTE_CHECK1 19000
+#define IDC_ROUTE_CHECK2 19001
+#define IDC_NAME_BOX 1037
+#define IDC_STORE_PRESET 1018
+#define IDC_REMOVE_PRESET 1019
+
 // The tray menu and its commands.
 #define IDR_TRAY_MENU 135
 #define ID_APP_ABOUT 16

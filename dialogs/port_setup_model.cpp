@@ -1,0 +1,120 @@
+#include "dialogs/port_setup_model.h"
+
+#include <cstring>
+
+#include "engine/engine.h"
+#include "platform/message_box.h"
+#include "platform/midi.h"
+#include "store/cp932.h"
+#include "store/settings_store.h"
+
+namespace portsetup {
+
+namespace {
+
+using CapsQuery = midi::Result (*)(uint32_t, char (&)[midi::kNameSize]);
+
+std::vector<std::string> DeviceTexts(uint32_t count, CapsQuery query) {
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (uint32_t j = 0; j < count; ++j) {
+        char name[midi::kNameSize] = {};
+        if (query(j, name) != midi::kNoError) {
+            texts.push_back(UnnamedDeviceText(j));
+            continue;
+        }
+        // A driver's name field need not end in a NUL.
+        texts.emplace_back(name, strnlen(name, sizeof name));
+    }
+    return texts;
+}
+
+// A position in a list of count entries, or -1.
+int SelectionFor(int32_t device, bool enabled, int count) {
+    if (!enabled || device == NO_DEVICE || device < 0 || device >= count) return -1;
+    return device;
+}
+
+}  // namespace
+
+RouteOffer OfferFor(int r, uint32_t nIn, uint32_t nOut) {
+    const uint32_t route = static_cast<uint32_t>(r);
+    const bool hasInput = route < nIn;
+    return RouteOffer{hasInput, hasInput && route < nOut, hasInput};
+}
+
+std::string UnnamedDeviceText(uint32_t device) { return "(デバイス " + std::to_string(device + 1) + ")"; }
+
+std::vector<std::string> InputDeviceTexts() { return DeviceTexts(midi::InGetNumDevs(), &midi::InGetDevCaps); }
+
+std::vector<std::string> OutputDeviceTexts() { return DeviceTexts(midi::OutGetNumDevs(), &midi::OutGetDevCaps); }
+
+PortForm FormForRoutes(const RouteSettings (&routes)[2], const ListState& lists) {
+    PortForm form;
+    for (int r = 0; r < 2; ++r) {
+        form.carriedInit[r] = routes[r].Init;
+        form.inSel[r] = SelectionFor(routes[r].MIDIIn, lists.inEnabled[r], lists.inCount[r]);
+        form.outSel[r] = SelectionFor(routes[r].MIDIOut, lists.outEnabled[r], lists.outCount[r]);
+        form.checked[r] = lists.outEnabled[r] && routes[r].Enabled == 1;
+    }
+    return form;
+}
+
+void RoutesOfForm(const PortForm& form, RouteSettings (&routes)[2]) {
+    for (int r = 0; r < 2; ++r) {
+        routes[r].Enabled = form.checked[r] ? 1 : 0;
+        routes[r].MIDIIn = form.inSel[r] < 0 ? NO_DEVICE : form.inSel[r];
+        routes[r].MIDIOut = form.outSel[r] < 0 ? NO_DEVICE : form.outSel[r];
+        routes[r].Init = form.carriedInit[r];
+    }
+}
+
+int NameEntryFor(const PresetTable& t, const char* name) {
+    if (!name || name[0] == '\0') return -1;
+    return FindPreset(t, name);
+}
+
+CommandEffect EffectOfCommand(unsigned id, unsigned code, const PortForm& form) {
+    CommandEffect effect;
+    if (code == kCbnSelChange) {
+        effect.enableApply = true;
+        for (int r = 0; r < 2; ++r) {
+            const bool inList = id == kIdInListBase + static_cast<unsigned>(r);
+            const bool outList = id == kIdOutListBase + static_cast<unsigned>(r);
+            if ((inList && form.outSel[r] >= 0) || (outList && form.inSel[r] >= 0)) effect.checkRoute = r;
+        }
+    } else if (code == kBnClicked && (id == kIdRouteCheckBase || id == kIdRouteCheckBase + 1)) {
+        effect.enableApply = true;
+    }
+    return effect;
+}
+
+void NameFromBoxText(char (&name)[kNameSize], const char* text) {
+    Cp932CopyCut(name, text ? text : "", kPresetNameMax);
+}
+
+StoreResult StoreFormAsPreset(PresetTable& t, const char* text, const PortForm& form) {
+    RouteSettings routes[2];
+    RoutesOfForm(form, routes);
+    const StoreResult result = StorePreset(t, text ? text : "", routes);
+    if (result.outcome == StoreOutcome::TableFull)
+        platform::ShowMessageBox(kPresetTableFullText, platform::kMbOk | platform::kMbIconExclamation);
+    return result;
+}
+
+StoreResult ApplySettings(KavoSettings& app, PresetTable& t, const char* boxText, const PortForm& form, int firstRun) {
+    NameFromBoxText(app.Name, boxText);
+    const StoreResult stored = StoreFormAsPreset(t, app.Name, form);
+    RoutesOfForm(form, app.routeSettings);
+    SaveSettings(app);
+    SavePresets(t);
+    app.pickedEntry = -1;
+    app.CopyStoredToActive();
+    if (firstRun != 1) {
+        StopRoutes();
+        StartRoutes();
+    }
+    return stored;
+}
+
+}  // namespace portsetup

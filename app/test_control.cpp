@@ -99,6 +99,12 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
     case testctl::kQueryState:
         Reply(sender, QueryState());
         return 1;
+    case testctl::kQueryMenu: {
+        const CTrayWnd& tray = TheKavoApp().trayWnd;
+        Reply(sender, "open=" + std::to_string(tray.MenuOpen() ? 1 : 0) + "\nopenings=" +
+                          std::to_string(tray.MenuOpenings()) + "\n" + FormatMenuItems(tray.LastMenuItems()));
+        return 1;
+    }
     default:
         return 0;
     }

@@ -1,22 +1,66 @@
 #include "tray/tray_wnd.h"
 
+#include <initializer_list>
 #include <string>
 
 #include "engine/engine.h"
 #include "res/resource.h"
+#include "store/cp932.h"
+#include "ui/dialog.h"
 #include "ui/winapp.h"
 
+CDialog* portSetupDlg = nullptr;
+CDialog* controlPanelDlg = nullptr;
+CDialog* aboutDlg = nullptr;
+
 namespace {
+
 CTrayWnd::CopyDataHandler copyDataHandler = nullptr;
+CTrayWnd::LinksProvider linksProvider = nullptr;
+
+TrayWndLinks Links() { return linksProvider ? linksProvider() : TrayWndLinks{}; }
+
+bool IsShown(const CDialog* dlg) { return dlg && dlg->m_hWnd && ::IsWindowVisible(dlg->m_hWnd); }
+
+// Makes the dialog on first use and its window when it has none, then shows it.
+void OpenDialog(CDialog*& dlg, CDialog* (*make)()) {
+    if (!dlg) {
+        if (!make) return;
+        dlg = make();
+        if (!dlg) return;
+    }
+    if (!dlg->m_hWnd) dlg->Create(dlg->TemplateId(), ::GetDesktopWindow());
+    dlg->ShowWindow(SW_SHOW);
 }
+
+void DestroyDialog(CDialog*& dlg) {
+    if (!dlg) return;
+    if (dlg->m_hWnd) dlg->DestroyWindow();
+    delete dlg;
+    dlg = nullptr;
+}
+
+void ToggleRoutes() {
+    if (engineRunning.load() == 1) {
+        StopRoutes();
+    } else {
+        StartRoutes();
+    }
+}
+
+}  // namespace
 
 BEGIN_MESSAGE_MAP(CTrayWnd, CWnd)
     ON_COMMAND(ID_KAVO_ENABLE, OnKavoEnable)
+    ON_COMMAND(ID_PORT_SETUP, OnPortSetup)
+    ON_COMMAND(ID_CONTROL_PANEL, OnControlPanel)
+    ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
     ON_COMMAND(ID_APP_CLOSE, OnAppClose)
     ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
 
 void CTrayWnd::SetCopyDataHandler(CopyDataHandler handler) { copyDataHandler = handler; }
+void CTrayWnd::SetLinksProvider(LinksProvider provider) { linksProvider = provider; }
 
 BOOL CTrayWnd::CreateHidden() {
     const std::string title = LoadResString(IDS_WINDOW_TITLE);
@@ -26,15 +70,108 @@ BOOL CTrayWnd::CreateHidden() {
     return TRUE;
 }
 
-void CTrayWnd::OnKavoEnable() {
-    if (engineRunning.load() == 1) {
-        StopRoutes();
-    } else {
-        StartRoutes();
+LRESULT CTrayWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kTrayCallbackMessage) {
+        if (lParam == WM_RBUTTONUP) {
+            OpenMenu();
+        } else if (lParam == WM_LBUTTONDBLCLK) {
+            ToggleFromIcon();
+        }
     }
+    return CWnd::WindowProc(message, wParam, lParam);
 }
 
+BOOL CTrayWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
+    const UINT id = LOWORD(wParam);
+    if (HIWORD(wParam) == 0 && id >= ID_PRESET_FIRST && id <= ID_PRESET_LAST) PickPresetEntry(id);
+    return CWnd::OnCommand(wParam, lParam);
+}
+
+void CTrayWnd::OpenMenu() {
+    // While a dialog is up the icon brings it back instead: a menu could change the
+    // settings under the dialog's feet.
+    for (CDialog* dlg : {portSetupDlg, controlPanelDlg, aboutDlg}) {
+        if (!IsShown(dlg)) continue;
+        ::MessageBeep(0);
+        ::SetForegroundWindow(dlg->m_hWnd);
+        ::SetActiveWindow(dlg->m_hWnd);
+        return;
+    }
+
+    HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_TRAY_MENU));
+    if (!menu) return;
+    HMENU popup = ::GetSubMenu(menu, 0);
+    POINT cursor = {};
+    ::GetCursorPos(&cursor);
+
+    const TrayWndLinks links = Links();
+    const PresetTable noPresets;
+    const std::string defaultText = LoadResString(IDS_MENU_DEFAULT);
+    const std::string startText = LoadResString(IDS_MENU_START);
+    const std::string stopText = LoadResString(IDS_MENU_STOP);
+    const TrayMenuTexts texts = {defaultText.c_str(), startText.c_str(), stopText.c_str()};
+    const TrayMenuModel model =
+        BuildTrayMenuModel(links.settings ? links.settings->Name : "", links.settings ? links.settings->pickedEntry : -1,
+                           links.presets ? *links.presets : noPresets, engineRunning.load() == 1, texts);
+    ApplyTrayMenuModel(popup, model);
+    lastMenuItems_ = ReadMenuItems(popup);
+    ++menuOpenings_;
+
+    // A menu of a window that is not in the foreground stays open when the user
+    // clicks elsewhere; the posted message lets the next opening work after a cancel.
+    ::SetForegroundWindow(m_hWnd);
+    menuOpen_ = true;
+    ::TrackPopupMenu(popup, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+    menuOpen_ = false;
+    PostMessage(WM_NULL);
+    ::DestroyMenu(menu);
+}
+
+void CTrayWnd::ToggleFromIcon() {
+    if (IsShown(aboutDlg) || IsShown(portSetupDlg) || IsShown(controlPanelDlg)) return;
+    ToggleRoutes();
+}
+
+void CTrayWnd::PickPresetEntry(UINT id) {
+    const TrayWndLinks links = Links();
+    if (!links.settings || !links.presets) return;
+    KavoSettings& s = *links.settings;
+    const PresetTable& t = *links.presets;
+    const int preset = PresetIndexForMenuId(id, s.Name);
+    // A command for an entry the menu does not have (sent from outside): the slots
+    // past the count hold nothing to run.
+    if (preset >= t.count || preset >= kPresetMax) return;
+
+    s.pickedEntry = static_cast<int32_t>(id - ID_PRESET_FIRST);
+    if (preset < 0) {
+        s.CopyStoredToActive();
+    } else {
+        for (int r = 0; r < 2; ++r) {
+            s.activeIn[r] = t.ports[preset][r].MIDIIn;
+            s.activeOut[r] = t.ports[preset][r].MIDIOut;
+            s.activeEnabled[r] = t.ports[preset][r].Enabled;
+        }
+        // The slot holds at most 36 bytes and its NUL; the bound keeps a damaged
+        // slot from overrunning Name.
+        char name[kPresetSlotBytes + 1] = {};
+        for (int i = 0; i < kPresetSlotBytes && t.names[preset][i]; ++i) name[i] = t.names[preset][i];
+        Cp932CopyCut(s.Name, name, kNameSize - 1);
+    }
+    // Restarted even when stopped: a pick means "run this".
+    StopRoutes();
+    StartRoutes();
+}
+
+void CTrayWnd::OnKavoEnable() { ToggleRoutes(); }
+
+void CTrayWnd::OnPortSetup() { OpenDialog(portSetupDlg, Links().makePortSetup); }
+void CTrayWnd::OnControlPanel() { OpenDialog(controlPanelDlg, Links().makeControlPanel); }
+void CTrayWnd::OnAppAbout() { OpenDialog(aboutDlg, Links().makeAbout); }
+
 void CTrayWnd::OnAppClose() {
+    DestroyDialog(aboutDlg);
+    DestroyDialog(portSetupDlg);
+    DestroyDialog(controlPanelDlg);
     // The message loop ends; shut-down stops the routes, saves and removes the icon.
     ::PostQuitMessage(0);
 }

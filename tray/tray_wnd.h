@@ -1,12 +1,38 @@
 #pragma once
 // CTrayWnd: the hidden window that owns the notification-area icon, is the program's
-// main window and whose title marks a running instance. Windows build only.
+// main window and whose title marks a running instance. It takes the icon's mouse
+// messages (the pop-up menu, the double click) and the menu's commands. Windows build
+// only.
 #include <windows.h>
 
+#include <vector>
+
+#include "app/settings_model.h"
+#include "store/preset_table.h"
+#include "tray/tray_menu.h"
 #include "ui/wnd.h"
+
+class CDialog;
 
 // The icon's callback message.
 constexpr UINT kTrayCallbackMessage = WM_APP;
+
+// The three modeless dialogs the menu opens: made on first use, only hidden when the
+// user closes them, destroyed by the close command.
+extern CDialog* portSetupDlg;
+extern CDialog* controlPanelDlg;
+extern CDialog* aboutDlg;
+
+// What the window works on: the application's settings and presets, and the makers of
+// the dialogs (a null maker: that command opens nothing). Kavo2.exe links its
+// application object in (tray_app_links.cpp); tests link their own.
+struct TrayWndLinks {
+    KavoSettings* settings = nullptr;
+    PresetTable* presets = nullptr;
+    CDialog* (*makePortSetup)() = nullptr;
+    CDialog* (*makeControlPanel)() = nullptr;
+    CDialog* (*makeAbout)() = nullptr;
+};
 
 class CTrayWnd : public CWnd {
 public:
@@ -14,14 +40,44 @@ public:
     // as parent (a top-level window for FindWindow), identifier 3000; then hides it.
     BOOL CreateHidden();
 
+    // The links are asked for at each use, so that the provider may hand out objects
+    // that are made after it is set. Null (the default): the menu shows no presets
+    // and the commands that need settings do nothing.
+    using LinksProvider = TrayWndLinks (*)();
+    static void SetLinksProvider(LinksProvider provider);
+
     // A handler for WM_COPYDATA, for the test-only control channel; null (the default)
     // leaves WM_COPYDATA unanswered. Set before the window exists.
     using CopyDataHandler = LRESULT (*)(HWND sender, const COPYDATASTRUCT* data);
     static void SetCopyDataHandler(CopyDataHandler handler);
 
+    // The items of the last menu opened, read from the real menu right before it was
+    // shown; how many menus were opened; whether one is open now. For the test-only
+    // channel, which cannot read another process's menu under Wine.
+    const std::vector<MenuItemRecord>& LastMenuItems() const { return lastMenuItems_; }
+    int MenuOpenings() const { return menuOpenings_; }
+    bool MenuOpen() const { return menuOpen_; }
+
+    // Picks the preset entry with this identifier (20000..20016) as the menu built now
+    // would offer it; an identifier beyond the entries does nothing.
+    void PickPresetEntry(UINT id);
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+
 protected:
+    void OpenMenu();
+    void ToggleFromIcon();
     void OnKavoEnable();
+    void OnPortSetup();
+    void OnControlPanel();
+    void OnAppAbout();
     void OnAppClose();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
+
+private:
+    std::vector<MenuItemRecord> lastMenuItems_;
+    int menuOpenings_ = 0;
+    bool menuOpen_ = false;
 };

@@ -14,6 +14,16 @@
 //   kavo_driver close                   the tray menu's close command
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
+//   kavo_driver icon right|double|left|CODE   the icon's callback message, posted
+//   kavo_driver menu [ms]               right-click the icon, wait for the pop-up menu,
+//                                       print its items (id, x = checked, text; --- separators)
+//   kavo_driver menu-items              the items of the menu opened last
+//   kavo_driver menu-key KEY...         keys to the open menu: one character (its
+//                                       accelerator), or ESC, DOWN, UP, RETURN
+//   kavo_driver menu-gone [ms]          wait until no pop-up menu of the program is shown
+//   kavo_driver right-click-focus [ms]  put a window of the driver in front, right-click
+//                                       the icon; print "menu=0|1" (a menu came up) and
+//                                       "foreground=TITLE" (the window in front after it)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -200,8 +210,198 @@ BOOL CALLBACK PrintStaticText(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
+int Usage();
+
+// ---- the tray menu ----------------------------------------------------------------
+
+struct PopupSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindPopupMenu(HWND hwnd, LPARAM lParam) {
+    PopupSearch* search = reinterpret_cast<PopupSearch*>(lParam);
+    char cls[16] = {};
+    ::GetClassNameA(hwnd, cls, sizeof(cls));
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(hwnd, &process);
+    if (std::strcmp(cls, "#32768") != 0 || !::IsWindowVisible(hwnd) || process != search->process) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+// The pop-up menu the program shows now, or null.
+HWND ProgramPopupMenu() {
+    HWND program = FindProgram();
+    if (!program) return nullptr;
+    PopupSearch search = {0, nullptr};
+    ::GetWindowThreadProcessId(program, &search.process);
+    ::EnumWindows(FindPopupMenu, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool WaitPopupMenu(bool shown, DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if ((ProgramPopupMenu() != nullptr) == shown) return true;
+        if (::GetTickCount() - start >= ms) return false;
+        ::Sleep(30);
+    }
+}
+
+bool PostIconMessage(LPARAM mouse) {
+    HWND program = FindProgram();
+    // Posted: the menu's loop runs inside the handler and would hold a sent message.
+    return program && ::PostMessageA(program, WM_APP, 128, mouse);
+}
+
+bool QueryMenu(std::string* text) {
+    replied = false;
+    if (Request(testctl::kQueryMenu, nullptr, 0) != 1 || !replied) return false;
+    *text = replyText;
+    return true;
+}
+
+std::string MenuLine(const std::string& text, const char* key) {
+    const std::string prefix = std::string(key) + "=";
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return std::string();
+}
+
+// The menu text without its two head lines, open= and openings=.
+std::string MenuItemsOf(const std::string& text) {
+    size_t at = text.find('\n');
+    if (at != std::string::npos) at = text.find('\n', at + 1);
+    return at == std::string::npos ? std::string() : text.substr(at + 1);
+}
+
+bool SendMenuKey(HWND popup, const std::string& key) {
+    const struct {
+        const char* name;
+        UINT vk;
+    } named[] = {{"ESC", VK_ESCAPE}, {"DOWN", VK_DOWN}, {"UP", VK_UP}, {"RETURN", VK_RETURN}};
+    for (const auto& n : named) {
+        if (key != n.name) continue;
+        return ::PostMessageA(popup, WM_KEYDOWN, n.vk, 1) && ::PostMessageA(popup, WM_KEYUP, n.vk, 0xC0000001);
+    }
+    if (key.size() != 1) return false;
+    return ::PostMessageA(popup, WM_CHAR, static_cast<unsigned char>(key[0]), 1) != 0;
+}
+
+LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+std::string WindowTitle(HWND hwnd) {
+    wchar_t text[256] = {};
+    if (hwnd) ::GetWindowTextW(hwnd, text, 256);
+    return ToUtf8(text);
+}
+
+void PumpFor(DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    MSG msg;
+    while (::GetTickCount() - start < ms) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        ::Sleep(10);
+    }
+}
+
+int RightClickFocus(DWORD ms) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = PlainProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KavoDriverFront";
+    ::RegisterClassA(&wc);
+    HWND front = ::CreateWindowExA(0, wc.lpszClassName, "kavo_driver", WS_OVERLAPPEDWINDOW, 40, 600, 300, 120,
+                                   nullptr, nullptr, wc.hInstance, nullptr);
+    ::ShowWindow(front, SW_SHOW);
+    ::SetForegroundWindow(front);
+    PumpFor(300);
+    if (::GetForegroundWindow() != front) {
+        std::fprintf(stderr, "kavo_driver: could not put a window in front\n");
+        return 1;
+    }
+    if (!PostIconMessage(WM_RBUTTONUP)) return 1;
+    bool menu = false;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < ms) {
+        PumpFor(50);
+        menu = menu || ProgramPopupMenu() != nullptr;
+    }
+    Print(std::string("menu=") + (menu ? "1" : "0") + "\n");
+    Print("foreground=" + WindowTitle(::GetForegroundWindow()) + "\n");
+    ::DestroyWindow(front);
+    return 0;
+}
+
+// Returns -1 when command is not one of the menu's.
+int MenuCommand(const std::string& command, int argc, char** argv) {
+    if (command == "icon") {
+        if (argc != 3) return Usage();
+        const std::string code = argv[2];
+        uint32_t mouse = 0;
+        if (code == "right") {
+            mouse = WM_RBUTTONUP;
+        } else if (code == "double") {
+            mouse = WM_LBUTTONDBLCLK;
+        } else if (code == "left") {
+            mouse = WM_LBUTTONUP;
+        } else if (!ParseU32(argv[2], 0, &mouse)) {
+            return Usage();
+        }
+        return PostIconMessage(mouse) ? 0 : 1;
+    }
+    if (command == "menu") {
+        std::string before;
+        if (!QueryMenu(&before)) return 1;
+        const int openings = std::atoi(MenuLine(before, "openings").c_str());
+        if (!PostIconMessage(WM_RBUTTONUP)) return 1;
+        if (!WaitPopupMenu(true, TimeoutArg(argc, argv, 2, 10000))) {
+            std::fprintf(stderr, "kavo_driver: no pop-up menu came up\n");
+            return 1;
+        }
+        std::string after;
+        if (!QueryMenu(&after)) return 1;
+        if (MenuLine(after, "open") != "1" || std::atoi(MenuLine(after, "openings").c_str()) != openings + 1) {
+            std::fprintf(stderr, "kavo_driver: the program did not report the new menu\n");
+            return 1;
+        }
+        Print(Cp932ToUtf8(MenuItemsOf(after)));
+        return 0;
+    }
+    if (command == "menu-items") {
+        std::string text;
+        if (!QueryMenu(&text)) return 1;
+        Print(Cp932ToUtf8(text));
+        return 0;
+    }
+    if (command == "menu-key") {
+        HWND popup = ProgramPopupMenu();
+        if (!popup) {
+            std::fprintf(stderr, "kavo_driver: no pop-up menu is shown\n");
+            return 1;
+        }
+        for (int i = 2; i < argc; ++i) {
+            if (!SendMenuKey(popup, argv[i])) return Usage();
+            ::Sleep(50);
+        }
+        return 0;
+    }
+    if (command == "menu-gone") return WaitPopupMenu(false, TimeoutArg(argc, argv, 2, 10000)) ? 0 : 1;
+    if (command == "right-click-focus") return RightClickFocus(TimeoutArg(argc, argv, 2, 1500));
+    return -1;
+}
+
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|command|close|box-text|box-ok ...\n");
+    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|command|close|box-text|box-ok|icon|menu|menu-items|menu-key|menu-gone|right-click-focus ...\n");
     return 2;
 }
 
@@ -214,6 +414,7 @@ int main(int argc, char** argv) {
     uint32_t a = 0;
     uint32_t b = 0;
 
+    if (const int rc = MenuCommand(command, argc, argv); rc >= 0) return rc;
     if (command == "wait-window") return WaitWindow(true, TimeoutArg(argc, argv, 2, 20000));
     if (command == "wait-gone") return WaitWindow(false, TimeoutArg(argc, argv, 2, 20000));
     if (command == "state") {

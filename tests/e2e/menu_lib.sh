@@ -1,0 +1,78 @@
+# Helpers of the tray menu's end-to-end tests (menu_*.sh), sourced after
+# tools/e2e/kavo-e2e.sh.
+
+# Registry of an installed program with Name $1 (may be empty): route 1 from input 0
+# to output 0, route 2 from input 1 to output 1 when $2 is "two" (else route 2 off
+# and unassigned).
+menu_seed_registry() {
+    local name=$1 routes=${2:-two} reg=$E2E_WORK/seed.reg
+    local en2=00000000 in2=7fffffff out2=7fffffff
+    if [ "$routes" = two ]; then en2=00000001 in2=00000001 out2=00000001; fi
+    cat >"$reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2]
+"Name"="$name"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port1]
+"Enabled"=dword:00000001
+"MIDIIn"=dword:00000000
+"MIDIOut"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port2]
+"Enabled"=dword:$en2
+"MIDIIn"=dword:$in2
+"MIDIOut"=dword:$out2
+REG
+    e2e_seed_registry "$reg"
+}
+
+# A PORT.KAV of the presets given as NAME:EN1,IN1,OUT1:EN2,IN2,OUT2 (a device "-" is
+# none), names in UTF-8, stored in code page 932; bytes past the count stay zero.
+menu_write_presets() {
+    local file=$1
+    shift
+    python3 - "$file" "$@" <<'PY'
+import struct, sys
+path, specs = sys.argv[1], sys.argv[2:]
+table = bytearray(1120)
+table[0:9] = b"KAVO2.00\0"
+struct.pack_into("<i", table, 12, len(specs))
+for k, spec in enumerate(specs):
+    name, r1, r2 = spec.rsplit(":", 2)
+    raw = name.encode("cp932")
+    assert len(raw) <= 36, name
+    table[16 + 37 * k:16 + 37 * k + len(raw)] = raw
+    for r, route in enumerate((r1, r2)):
+        en, i, o = (0x7FFFFFFF if v == "-" else int(v) for v in route.split(","))
+        struct.pack_into("<4i", table, 608 + 32 * k + 16 * r, en, i, o, 0)
+open(path, "wb").write(table)
+PY
+}
+
+# Opens the menu from the icon, keeps a screenshot NAME.png of it, checks its items
+# against EXPECTED (one line per item as kavo_driver prints them) and closes it again
+# with Esc.
+menu_expect() {
+    local what=$1 expected=$2 shot=$3 items
+    if ! items=$(drv menu 10000); then
+        e2e_fail "$what: the menu opens"
+        return 1
+    fi
+    e2e_screenshot "$shot"
+    printf '%s\n' "$items" >"$E2E_ARTEFACTS/$shot.txt"
+    e2e_expect_eq "$what" "$expected" "$items"
+    drv menu-key ESC
+    if drv menu-gone 5000; then e2e_pass "$what: Esc closes the menu"; else e2e_fail "$what: Esc closes the menu"; fi
+}
+
+# The items of menu 135 around the preset section, for the expectations.
+MENU_TAIL='---
+32773 - MIDI I/Fの設定(&I)...
+32772 - MIDI音源ｺﾝﾄﾛｰﾙ(&O)...
+---
+16 - Kavoのﾊﾞｰｼﾞｮﾝ情報 (&V)...
+---
+32774 - 閉じる(&X)'
+MENU_RUNNING='32771 - MIDI KAVOを停止 (&S)'
+MENU_STOPPED='32771 - MIDI KAVOを開始 (&S)'

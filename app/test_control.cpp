@@ -8,6 +8,7 @@
 
 #include "app/kavo_app.h"
 #include "app/test_control_protocol.h"
+#include "app/test_control_dialog.h"
 #include "engine/engine.h"
 
 namespace {
@@ -106,7 +107,7 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         return 1;
     }
     default:
-        return 0;
+        return HandlePortSetupTestRequest(sender, TheKavoApp().trayWnd.m_hWnd, data, devices);
     }
 }
 

@@ -133,6 +133,8 @@ void CPortSetupDlg::ShowSettings(const RouteSettings (&routes)[2], const char* n
         ::SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         ::SetWindowTextA(NameEdit(), name);
     }
+    // Whether the box reports a text it was given as an edit is up to the control.
+    UpdatePresetButtons();
 }
 
 void CPortSetupDlg::ApplySettings() {
@@ -169,14 +171,20 @@ void CPortSetupDlg::OnRemovePreset() {
     if (removed < 0) return;
     ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CB_DELETESTRING, static_cast<WPARAM>(removed), 0);
     ::SetWindowTextA(NameEdit(), "");
+    UpdatePresetButtons();
     EnableControl(IDC_APPLY, true);
 }
 
 void CPortSetupDlg::OnNameEditChange() {
+    UpdatePresetButtons();
+    EnableControl(IDC_APPLY, true);
+}
+
+void CPortSetupDlg::UpdatePresetButtons() {
+    // "＋" and "－" do nothing without a name: they are offered only with one.
     const bool named = !NameText().empty();
     EnableControl(IDC_STORE_PRESET, named);
     EnableControl(IDC_REMOVE_PRESET, named);
-    EnableControl(IDC_APPLY, true);
 }
 
 void CPortSetupDlg::OnNameSelChange() {

@@ -50,6 +50,8 @@ private:
     void FillOnShow();
     void FillDeviceList(int id, const std::vector<std::string>& texts);
     void InsertNameEntry(int position, const char* text, int itemData);
+    // "＋" and "－" follow the name box's text, whoever set it.
+    void UpdatePresetButtons();
     portsetup::PortForm ReadForm() const;
     portsetup::ListState ReadLists() const;
     HWND NameEdit() const;

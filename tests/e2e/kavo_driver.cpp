@@ -14,6 +14,7 @@
 //   kavo_driver close                   the tray menu's close command
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
+//   kavo_driver dlg-... / caps-fail     the port setup dialog (kavo_driver_dialog.cpp)
 //   kavo_driver icon right|double|left|CODE   the icon's callback message, posted
 //   kavo_driver menu [ms]               right-click the icon, wait for the pop-up menu,
 //                                       print its items (id, x = checked, text; --- separators)
@@ -407,10 +408,15 @@ int Usage() {
 
 }  // namespace
 
+// The port setup dialog's commands (kavo_driver_dialog.cpp).
+bool IsDialogCommand(const std::string& command);
+int DialogCommand(int argc, char** argv);
+
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2) return Usage();
     const std::string command = argv[1];
+    if (IsDialogCommand(command)) return DialogCommand(argc, argv);
     uint32_t a = 0;
     uint32_t b = 0;
 

@@ -1,0 +1,268 @@
+// kavo_driver's commands for the port setup dialog "Kavo2 - MIDI I/Fの設定": its
+// controls are driven by their identifiers with the messages a person's clicks and
+// keys produce, and read back from outside; what cannot be read from another process
+// (the name box's entries, the settings in memory) comes through the test channel.
+//
+//   dlg-wait [ms]             wait until the dialog is visible
+//   dlg-gone [ms]             wait until it is not visible (hidden or destroyed)
+//   dlg-rect                  its window rectangle on the screen: X Y WIDTH HEIGHT
+//   dlg-state                 every control: enabled, check, selection, entries, texts
+//   dlg-select ID POS         select position POS of list ID (-1: none) and notify
+//                             the dialog as the list does (CBN_SELCHANGE)
+//   dlg-name TEXT             put TEXT into the name box's edit field and notify
+//                             the dialog as typing does (CBN_EDITCHANGE)
+//   dlg-click ID              click button ID and return once its handler has run
+//   dlg-post-click ID         click button ID without waiting (for a click that opens
+//                             a message box, which would hold a waiting driver)
+//   dlg-esc                   the Esc key, through the program's message loop
+//   dlg-closebox              the title bar's close button
+//   dlg-names                 the name box's entries ("entry=DATA TEXT" lines)
+//   dlg-settings              the settings in the program's memory (test channel)
+//   caps-fail in|out DEV RESULT   a virtual device's capability query fails (0: works)
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/test_control_dialog_protocol.h"
+#include "app/test_control_protocol.h"
+#include "res/resource.h"
+
+namespace {
+
+const wchar_t kCaption[] = L"Kavo2 - MIDI I/Fの設定";
+
+std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::string FromCp932(const std::string& s) {
+    if (s.empty()) return s;
+    const int n = ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return Utf8(w);
+}
+
+void Out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+HWND FindDialog() { return ::FindWindowW(L"#32770", kCaption); }
+
+bool Visible(HWND dialog) { return dialog && ::IsWindowVisible(dialog); }
+
+int WaitDialog(bool visible, DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (Visible(FindDialog()) == visible) return 0;
+        if (::GetTickCount() - start >= ms) {
+            std::fprintf(stderr, "kavo_driver: the port setup dialog is still %s after %lu ms\n",
+                         visible ? "not visible" : "visible", static_cast<unsigned long>(ms));
+            return 1;
+        }
+        ::Sleep(50);
+    }
+}
+
+std::string WindowText(HWND hwnd) {
+    const int n = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
+    const int got = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXT, w.size(), reinterpret_cast<LPARAM>(&w[0])));
+    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return Utf8(w);
+}
+
+HWND NameEdit(HWND dialog) {
+    return reinterpret_cast<HWND>(::SendMessageW(::GetDlgItem(dialog, IDC_NAME_BOX), CBEM_GETEDITCONTROL, 0, 0));
+}
+
+// One line per control: "ID enabled=E" and what the control holds.
+std::string State(HWND dialog) {
+    std::string text;
+    auto line = [&](int id, const std::string& rest) {
+        HWND c = ::GetDlgItem(dialog, id);
+        text += std::to_string(id) + " enabled=" + std::to_string(::IsWindowEnabled(c) ? 1 : 0) + rest + "\n";
+    };
+    for (int id : {IDC_IN_LIST1, IDC_OUT_LIST1, IDC_IN_LIST2, IDC_OUT_LIST2}) {
+        HWND list = ::GetDlgItem(dialog, id);
+        const int count = static_cast<int>(::SendMessageW(list, CB_GETCOUNT, 0, 0));
+        std::string rest = " sel=" + std::to_string(static_cast<int>(::SendMessageW(list, CB_GETCURSEL, 0, 0))) +
+                           " count=" + std::to_string(count) + " items=";
+        for (int i = 0; i < count; ++i) {
+            const int n = static_cast<int>(::SendMessageW(list, CB_GETLBTEXTLEN, i, 0));
+            std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
+            ::SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&w[0]));
+            w.resize(static_cast<size_t>(n > 0 ? n : 0));
+            rest += (i ? "|" : "") + Utf8(w);
+        }
+        line(id, rest);
+    }
+    for (int id : {IDC_ROUTE_CHECK1, IDC_ROUTE_CHECK2}) {
+        const LRESULT checked = ::SendMessageW(::GetDlgItem(dialog, id), BM_GETCHECK, 0, 0);
+        line(id, " checked=" + std::to_string(checked == BST_CHECKED ? 1 : 0));
+    }
+    HWND box = ::GetDlgItem(dialog, IDC_NAME_BOX);
+    line(IDC_NAME_BOX, " sel=" + std::to_string(static_cast<int>(::SendMessageW(box, CB_GETCURSEL, 0, 0))) +
+                           " count=" + std::to_string(static_cast<int>(::SendMessageW(box, CB_GETCOUNT, 0, 0))) +
+                           " text=" + WindowText(NameEdit(dialog)));
+    for (int id : {IDC_STORE_PRESET, IDC_REMOVE_PRESET, IDOK, IDCANCEL, IDC_APPLY}) line(id, "");
+    return text;
+}
+
+// The test channel, for what only the program itself can read.
+std::string replyText;
+bool replied = false;
+
+LRESULT CALLBACK ReplyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data && data->dwData == testctl::kReply) {
+            replyText.assign(static_cast<const char*>(data->lpData), data->cbData);
+            replied = true;
+            return 1;
+        }
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
+    HWND program = ::FindWindowA(nullptr, "KAVO2.0");
+    if (!program) {
+        std::fprintf(stderr, "kavo_driver: no window KAVO2.0\n");
+        return 0;
+    }
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ReplyProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KavoDriverDialogReply";
+    ::RegisterClassW(&wc);
+    HWND self = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    COPYDATASTRUCT cds = {};
+    cds.dwData = kind;
+    cds.cbData = static_cast<DWORD>(size);
+    cds.lpData = const_cast<void*>(payload);
+    DWORD_PTR result = 0;
+    replied = false;
+    if (!::SendMessageTimeoutW(program, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
+                               SMTO_ABORTIFHUNG, 10000, &result)) {
+        std::fprintf(stderr, "kavo_driver: the program did not answer\n");
+        return 0;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+int TextRequest(uintptr_t kind) {
+    if (Request(kind, nullptr, 0) != 1 || !replied) return 1;
+    Out(FromCp932(replyText));
+    return 0;
+}
+
+bool Number(const char* text, long* value) {
+    char* end = nullptr;
+    *value = std::strtol(text, &end, 10);
+    return *text && !*end;
+}
+
+DWORD Millis(int argc, char** argv, int index, DWORD def) {
+    long v = 0;
+    return argc > index && Number(argv[index], &v) && v >= 0 ? static_cast<DWORD>(v) : def;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: kavo_driver dlg-wait|dlg-gone|dlg-rect|dlg-state|dlg-select|dlg-name|dlg-click|"
+                         "dlg-post-click|dlg-esc|dlg-closebox|dlg-names|dlg-settings|caps-fail ...\n");
+    return 2;
+}
+
+}  // namespace
+
+bool IsDialogCommand(const std::string& command) {
+    return command.rfind("dlg-", 0) == 0 || command == "caps-fail";
+}
+
+int DialogCommand(int argc, char** argv) {
+    const std::string command = argv[1];
+    long a = 0;
+    long b = 0;
+    if (command == "dlg-wait") return WaitDialog(true, Millis(argc, argv, 2, 20000));
+    if (command == "dlg-gone") return WaitDialog(false, Millis(argc, argv, 2, 20000));
+    if (command == "dlg-names") return TextRequest(testctl::kQueryNameBox);
+    if (command == "dlg-settings") return TextRequest(testctl::kQuerySettings);
+    if (command == "caps-fail") {
+        if (argc != 5 || !Number(argv[3], &a) || !Number(argv[4], &b)) return Usage();
+        const std::string kind = argv[2];
+        if (kind != "in" && kind != "out") return Usage();
+        const testctl::CapsResult caps = {kind == "out" ? 1u : 0u, static_cast<uint32_t>(a), static_cast<uint32_t>(b)};
+        return Request(testctl::kSetCapsResult, &caps, sizeof(caps)) == 1 ? 0 : 1;
+    }
+
+    HWND dialog = FindDialog();
+    if (!dialog) {
+        std::fprintf(stderr, "kavo_driver: no port setup dialog\n");
+        return 1;
+    }
+    if (command == "dlg-rect") {
+        RECT r = {};
+        ::GetWindowRect(dialog, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
+    if (command == "dlg-state") {
+        Out(State(dialog));
+        return 0;
+    }
+    if (command == "dlg-select") {
+        if (argc != 4 || !Number(argv[2], &a) || !Number(argv[3], &b)) return Usage();
+        HWND list = ::GetDlgItem(dialog, static_cast<int>(a));
+        if (!list) return 1;
+        ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(b), 0);
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(a, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+        return 0;
+    }
+    if (command == "dlg-name") {
+        if (argc != 3) return Usage();
+        HWND edit = NameEdit(dialog);
+        if (!edit) return 1;
+        // The C runtime's argv is in the prefix's code page; the text as typed is the
+        // wide command line's.
+        int wargc = 0;
+        LPWSTR* wargv = ::CommandLineToArgvW(::GetCommandLineW(), &wargc);
+        if (!wargv || wargc != argc) return 1;
+        const std::wstring text = wargv[2];
+        ::LocalFree(wargv);
+        ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_NAME_BOX, CBN_EDITCHANGE),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_NAME_BOX)));
+        return 0;
+    }
+    if (command == "dlg-click" || command == "dlg-post-click") {
+        if (argc != 3 || !Number(argv[2], &a)) return Usage();
+        HWND button = ::GetDlgItem(dialog, static_cast<int>(a));
+        if (!button) return 1;
+        if (command == "dlg-click") {
+            ::SendMessageW(button, BM_CLICK, 0, 0);
+            return 0;
+        }
+        return ::PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (command == "dlg-esc") {
+        // To the control that has the focus, as the keyboard would: the program's loop
+        // hands it to the dialog manager, which turns Esc into the Cancel command.
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        HWND target = dialog;
+        if (::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus)
+            target = info.hwndFocus;
+        return ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001) ? 0 : 1;
+    }
+    if (command == "dlg-closebox") return ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+    return Usage();
+}

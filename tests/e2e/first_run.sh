@@ -1,7 +1,8 @@
 #!/bin/bash
-# First run: no settings in the registry. The program says so, goes on with the
-# defaults and no route, and saves the defaults at shut-down; an existing preset file
-# is neither replaced nor cut.
+# First run: no settings in the registry. The program says so and asks for devices in
+# the port setup dialog; left with OK and nothing picked, it goes on with the defaults
+# and no route, and saves the defaults at shut-down; an existing preset file is
+# neither replaced nor cut. (port_setup_first_run.sh covers the dialog itself.)
 #   first_run.sh KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../../tools/e2e/kavo-e2e.sh"
@@ -15,6 +16,8 @@ kavo=$E2E_LAST_PID
 e2e_expect_eq "first-run message" "使用するMIDIデバイスを選択してください。" "$(drv box-text Kavo2 30000)"
 e2e_screenshot first-run-message
 drv box-ok Kavo2
+if drv dlg-wait 30000; then e2e_pass "port setup dialog shown"; else e2e_fail "port setup dialog shown"; fi
+drv dlg-click 1
 
 if drv wait-window 30000; then e2e_pass "hidden window KAVO2.0 exists"; else e2e_fail "hidden window KAVO2.0 exists"; fi
 # No route configured: the engine runs with nothing open.

@@ -201,6 +201,27 @@ kavo_wine_copy_template() {
     rm -f "$dst/.ready"
 }
 
+# A run killed outright (SIGKILL from a test driver's timeout) cannot clean up after
+# itself. Its directory names the shell that owned it and its Xvfb; once that shell is
+# gone, the next run ends what is left and removes the directory. Directories without
+# an owner file are left alone: they may be a run still being set up.
+kavo_wine_sweep_stale() {
+    local d owner xpid
+    for d in "${TMPDIR:-/tmp}"/kavo-wine.*; do
+        [ -f "$d/owner" ] || continue
+        owner=$(cat "$d/owner" 2>/dev/null)
+        [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null && continue
+        xpid=$(cat "$d/xvfb.pid" 2>/dev/null)
+        if [ -n "$xpid" ] && tr '\0' ' ' <"/proc/$xpid/cmdline" 2>/dev/null | grep -q '^Xvfb .*-displayfd'; then
+            kill "$xpid" 2>/dev/null
+        fi
+        if [ -d "$d/prefix" ]; then
+            WINEPREFIX="$d/prefix" "$KAVO_WINE_SERVER" -k 2>/dev/null
+        fi
+        rm -rf "$d"
+    done
+}
+
 # Prepares a run: temporary directory, own Xvfb, fresh prefix under ja_JP.UTF-8.
 # Exports DISPLAY, WINEPREFIX, HOME, LANG, WINEDEBUG, WINEDLLOVERRIDES; sets
 # KAVO_WINE_TMP, KAVO_XVFB_PID, KAVO_WINE_LOADER, KAVO_WINE_SERVER.
@@ -209,9 +230,12 @@ kavo_wine_setup() {
     KAVO_WINE_SERVER=$(kavo_wine_find_server) || return 1
     kavo_wine_ensure_locale || return 1
     command -v Xvfb >/dev/null 2>&1 || { kavo_wine_log "Xvfb not found (install the package xvfb)"; return 1; }
+    kavo_wine_sweep_stale
     KAVO_WINE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kavo-wine.XXXXXX") || return 1
+    echo $$ >"$KAVO_WINE_TMP/owner"
     KAVO_WINE_OLD_HOME=$HOME
     kavo_wine_start_xvfb "$KAVO_WINE_TMP" || { rm -rf "$KAVO_WINE_TMP"; return 1; }
+    echo "$KAVO_XVFB_PID" >"$KAVO_WINE_TMP/xvfb.pid"
     local t0=$SECONDS
     if [ "${KAVO_WINE_NO_TEMPLATE:-0}" = 1 ]; then
         kavo_wine_boot_prefix "$KAVO_WINE_TMP/prefix" "$KAVO_WINE_TMP/home" || { kavo_wine_teardown; return 1; }

@@ -15,13 +15,15 @@
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
 //   kavo_driver dlg-... / caps-fail     the port setup dialog (kavo_driver_dialog.cpp)
-//   kavo_driver icon right|double|left|CODE   the icon's callback message, posted
+//   kavo_driver icon right|double|left|CODE   the icon's callback message (the right
+//                                       button's posted, the others sent)
 //   kavo_driver menu [ms]               right-click the icon, wait for the pop-up menu,
 //                                       print its items (id, x = checked, text; --- separators)
 //   kavo_driver menu-items              the items of the menu opened last
 //   kavo_driver menu-key KEY...         keys to the open menu: one character (its
 //                                       accelerator), or ESC, DOWN, UP, RETURN
 //   kavo_driver menu-gone [ms]          wait until no pop-up menu of the program is shown
+//   kavo_driver menu-rect               the shown pop-up menu's rectangle: X Y WIDTH HEIGHT
 //   kavo_driver right-click-focus [ms]  put a window of the driver in front, right-click
 //                                       the icon; print "menu=0|1" (a menu came up) and
 //                                       "foreground=TITLE" (the window in front after it)
@@ -358,7 +360,14 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         } else if (!ParseU32(argv[2], 0, &mouse)) {
             return Usage();
         }
-        return PostIconMessage(mouse) ? 0 : 1;
+        if (mouse == WM_RBUTTONUP) return PostIconMessage(mouse) ? 0 : 1;
+        // Sent, so that the next request sees its effect (a sent request overtakes a
+        // posted message); only the right button's, whose menu holds the handler, is
+        // posted.
+        HWND program = FindProgram();
+        if (!program) return 1;
+        ::SendMessageA(program, WM_APP, 128, mouse);
+        return 0;
     }
     if (command == "menu") {
         std::string before;
@@ -397,6 +406,13 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         return 0;
     }
     if (command == "menu-gone") return WaitPopupMenu(false, TimeoutArg(argc, argv, 2, 10000)) ? 0 : 1;
+    if (command == "menu-rect") {
+        HWND popup = ProgramPopupMenu();
+        RECT r = {};
+        if (!popup || !::GetWindowRect(popup, &r)) return 1;
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
     if (command == "right-click-focus") return RightClickFocus(TimeoutArg(argc, argv, 2, 1500));
     return -1;
 }

@@ -50,20 +50,66 @@ open(path, "wb").write(table)
 PY
 }
 
-# Opens the menu from the icon, keeps a screenshot NAME.png of it, checks its items
-# against EXPECTED (one line per item as kavo_driver prints them) and closes it again
-# with Esc.
-menu_expect() {
-    local what=$1 expected=$2 shot=$3 items
+# Opens the menu from the icon and checks its items against EXPECTED (one line per
+# item as kavo_driver prints them); keeps a screenshot NAME.png, the menu enlarged as
+# NAME-menu.png and the items as NAME.txt. The menu stays open.
+menu_open_expect() {
+    local what=$1 expected=$2 shot=$3 items rect x y w h
     if ! items=$(drv menu 10000); then
         e2e_fail "$what: the menu opens"
         return 1
     fi
     e2e_screenshot "$shot"
     printf '%s\n' "$items" >"$E2E_ARTEFACTS/$shot.txt"
+    if rect=$(drv menu-rect) && [ -f "$E2E_ARTEFACTS/$shot.png" ]; then
+        read -r x y w h <<<"$rect"
+        /usr/bin/convert "$E2E_ARTEFACTS/$shot.png" -crop "$((w + 8))x$((h + 8))+$((x - 4))+$((y - 4))" +repage \
+            -filter point -resize 200% "$E2E_ARTEFACTS/$shot-menu.png" 2>/dev/null
+    fi
     e2e_expect_eq "$what" "$expected" "$items"
+}
+
+# As menu_open_expect, then closes the menu with Esc.
+menu_expect() {
+    menu_open_expect "$@" || return 1
     drv menu-key ESC
-    if drv menu-gone 5000; then e2e_pass "$what: Esc closes the menu"; else e2e_fail "$what: Esc closes the menu"; fi
+    if drv menu-gone 5000; then e2e_pass "$1: Esc closes the menu"; else e2e_fail "$1: Esc closes the menu"; fi
+}
+
+# Keys to the open menu that end it by choosing an item; waits until it is gone.
+menu_choose() {
+    local what=$1
+    shift
+    drv menu-key "$@" || { e2e_fail "$what: keys reach the menu"; return 1; }
+    if drv menu-gone 5000; then e2e_pass "$what: the menu closes"; else e2e_fail "$what: the menu closes"; fi
+}
+
+# A command chosen in the menu reaches the window as a posted message, after the menu
+# has gone: waits (up to 10 s) until the state shows KEY=VALUE, then checks every
+# KEY=VALUE given as e2e_expect_state does.
+menu_expect_state() {
+    local what=$1 first=$2 i state
+    for ((i = 0; i < 100; i++)); do
+        state=$(drv state 2>/dev/null)
+        [ "$(state_value "$state" "${first%%=*}")" == "${first#*=}" ] && break
+        sleep 0.1
+    done
+    shift
+    e2e_expect_state "$what" "$@"
+}
+
+# Starts Kavo2.exe with ARGS and waits for its window; E2E_KAVO_PID is its pid.
+menu_start() {
+    e2e_launch "$@"
+    E2E_KAVO_PID=$E2E_LAST_PID
+    if drv wait-window 30000; then e2e_pass "started $*"; else e2e_fail "started $*"; fi
+}
+
+# Ends the program with the close command and checks that it ended well.
+menu_stop() {
+    drv close
+    e2e_wait_exit "$E2E_KAVO_PID"
+    e2e_expect_eq "$1: exit code" 0 "$E2E_EXIT"
 }
 
 # The items of menu 135 around the preset section, for the expectations.

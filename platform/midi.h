@@ -43,7 +43,10 @@ constexpr uint32_t kMhdrInQueue = 4;
 constexpr uint32_t kCallbackFunction = 0x30000;  // CALLBACK_FUNCTION
 
 // Same layout as winmm's MIDIHDR (the winmm backend checks this at compile time and
-// hands these records to the system as they are).
+// hands these records to the system as they are). The system headers pack MIDIHDR,
+// so on 64-bit Windows lpNext sits at offset 28, not 32: 4-byte packing gives the
+// same offsets and keeps dwFlags aligned for its atomic access.
+#pragma pack(push, 4)
 struct Header {
     char* lpData;
     uint32_t dwBufferLength;
@@ -55,6 +58,8 @@ struct Header {
     uint32_t dwOffset;
     uintptr_t dwReserved[8];
 };
+#pragma pack(pop)
+static_assert(sizeof(Header) == 112, "MIDIHDR is 112 bytes");
 
 // The device (a driver thread, in winmm) sets a header's flags while the application
 // polls them. The device stores the recorded bytes and count first and then the flags

@@ -21,28 +21,6 @@ constexpr uint32_t kNoDeviceId = 0x7FFFFFFF;
 
 void Ignore(midi::InHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {}
 
-// Headers are handed to winmm by reinterpret_cast, so the whole record, not only the
-// fields the engine uses, must be MIDIHDR's byte-packed layout: winmm links queued
-// headers through lpNext and keeps its own state in reserved and dwReserved.
-TEST(WinmmBackend, HeaderHasMidihdrLayout) {
-    EXPECT_EQ(sizeof(MIDIHDR), sizeof(midi::Header));
-    const struct {
-        const char* field;
-        size_t ours, theirs;
-    } fields[] = {
-        {"lpData", offsetof(midi::Header, lpData), offsetof(MIDIHDR, lpData)},
-        {"dwBufferLength", offsetof(midi::Header, dwBufferLength), offsetof(MIDIHDR, dwBufferLength)},
-        {"dwBytesRecorded", offsetof(midi::Header, dwBytesRecorded), offsetof(MIDIHDR, dwBytesRecorded)},
-        {"dwUser", offsetof(midi::Header, dwUser), offsetof(MIDIHDR, dwUser)},
-        {"dwFlags", offsetof(midi::Header, dwFlags), offsetof(MIDIHDR, dwFlags)},
-        {"lpNext", offsetof(midi::Header, lpNext), offsetof(MIDIHDR, lpNext)},
-        {"reserved", offsetof(midi::Header, reserved), offsetof(MIDIHDR, reserved)},
-        {"dwOffset", offsetof(midi::Header, dwOffset), offsetof(MIDIHDR, dwOffset)},
-        {"dwReserved", offsetof(midi::Header, dwReserved), offsetof(MIDIHDR, dwReserved)},
-    };
-    for (const auto& f : fields) EXPECT_EQ(f.theirs, f.ours) << f.field;
-}
-
 TEST(WinmmBackend, EveryEnumeratedDeviceHasATerminatedName) {
     midi::WinmmBackend b;
     struct Side {

@@ -9,17 +9,19 @@
 
 namespace midi {
 
-// Headers go to winmm as they are. Every field the application and winmm both read
-// or write must sit where MIDIHDR has it, and winmm must never write past the end of
-// a Header. (The fields after dwFlags are winmm's own bookkeeping; that they match
-// MIDIHDR's byte-packed layout exactly is checked by the Windows tests.)
+// Headers go to winmm as they are, so the whole record must be MIDIHDR's byte-packed
+// layout: not only the fields the engine uses, but also those winmm keeps for itself.
 static_assert(offsetof(Header, lpData) == offsetof(MIDIHDR, lpData), "lpData");
 static_assert(offsetof(Header, dwBufferLength) == offsetof(MIDIHDR, dwBufferLength), "dwBufferLength");
 static_assert(offsetof(Header, dwBytesRecorded) == offsetof(MIDIHDR, dwBytesRecorded), "dwBytesRecorded");
 static_assert(offsetof(Header, dwUser) == offsetof(MIDIHDR, dwUser), "dwUser");
 static_assert(offsetof(Header, dwFlags) == offsetof(MIDIHDR, dwFlags), "dwFlags");
 static_assert(sizeof(Header::dwFlags) == sizeof(MIDIHDR::dwFlags), "dwFlags size");
-static_assert(sizeof(Header) >= sizeof(MIDIHDR), "winmm would write past a Header");
+static_assert(offsetof(Header, lpNext) == offsetof(MIDIHDR, lpNext), "lpNext");
+static_assert(offsetof(Header, reserved) == offsetof(MIDIHDR, reserved), "reserved");
+static_assert(offsetof(Header, dwOffset) == offsetof(MIDIHDR, dwOffset), "dwOffset");
+static_assert(offsetof(Header, dwReserved) == offsetof(MIDIHDR, dwReserved), "dwReserved");
+static_assert(sizeof(Header) == sizeof(MIDIHDR), "winmm links queued headers through lpNext and keeps its state in the reserved fields");
 
 // The seam's constants are winmm's values: results and flags pass through unchanged.
 static_assert(kNoError == MMSYSERR_NOERROR && kError == MMSYSERR_ERROR, "results");

@@ -120,9 +120,9 @@ void CTrayWnd::OpenMenu() {
     // A menu of a window that is not in the foreground stays open when the user
     // clicks elsewhere; the posted message lets the next opening work after a cancel.
     ::SetForegroundWindow(m_hWnd);
-    menuOpen_ = true;
+    ++menuDepth_;
     ::TrackPopupMenu(popup, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
-    menuOpen_ = false;
+    --menuDepth_;
     PostMessage(WM_NULL);
     ::DestroyMenu(menu);
 }

@@ -56,7 +56,7 @@ public:
     // channel, which cannot read another process's menu under Wine.
     const std::vector<MenuItemRecord>& LastMenuItems() const { return lastMenuItems_; }
     int MenuOpenings() const { return menuOpenings_; }
-    bool MenuOpen() const { return menuOpen_; }
+    bool MenuOpen() const { return menuDepth_ > 0; }
 
     // Picks the preset entry with this identifier (20000..20016) as the menu built now
     // would offer it; an identifier beyond the entries does nothing.
@@ -79,5 +79,7 @@ protected:
 private:
     std::vector<MenuItemRecord> lastMenuItems_;
     int menuOpenings_ = 0;
-    bool menuOpen_ = false;
+    // A second right click can arrive while a menu is shown; its own menu fails to
+    // show, and the first is still open when it returns.
+    int menuDepth_ = 0;
 };

@@ -65,19 +65,19 @@ menu_stop "Name equal to no preset"
 # Sixteen presets, Name empty. Japanese names, the last one 36 bytes long; preset k
 # runs route 1 from input 0 to output (k mod 2).
 long='ライブ会場用の長いプリセット名前です'
-specs=()
+presets=()
 expected="$MENU_RUNNING
 ---
 20000 x Default (&0)"
 for k in $(seq 1 16); do
     name=$(printf 'プリセット%02d' "$k")
     [ "$k" -eq 16 ] && name=$long
-    specs+=("$name:1,0,$((k % 2)):0,-,-")
+    presets+=("$name:1,0,$((k % 2)):0,-,-")
     expected+=$'\n'"$((20000 + k)) - $name (&$(printf '%X' "$k"))"
 done
 expected+=$'\n'"$MENU_TAIL"
 menu_seed_registry ""
-menu_write_presets "$kav" "${specs[@]}"
+menu_write_presets "$kav" "${presets[@]}"
 cp "$kav" "$E2E_ARTEFACTS/PORT.KAV.sixteen"
 menu_start
 menu_open_expect "sixteen presets, Name empty" "$expected" sixteen-presets

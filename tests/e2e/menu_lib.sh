@@ -34,12 +34,12 @@ menu_write_presets() {
     shift
     python3 - "$file" "$@" <<'PY'
 import struct, sys
-path, specs = sys.argv[1], sys.argv[2:]
+path, presets = sys.argv[1], sys.argv[2:]
 table = bytearray(1120)
 table[0:9] = b"KAVO2.00\0"
-struct.pack_into("<i", table, 12, len(specs))
-for k, spec in enumerate(specs):
-    name, r1, r2 = spec.rsplit(":", 2)
+struct.pack_into("<i", table, 12, len(presets))
+for k, preset in enumerate(presets):
+    name, r1, r2 = preset.rsplit(":", 2)
     raw = name.encode("cp932")
     assert len(raw) <= 36, name
     table[16 + 37 * k:16 + 37 * k + len(raw)] = raw

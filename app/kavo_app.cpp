@@ -108,6 +108,7 @@ BOOL CKavoApp::InitInstance() {
         }
     }
 
+    LinkTrayWndToApp();
     trayWnd.CreateHidden();
     m_pMainWnd = &trayWnd;
 

@@ -19,9 +19,6 @@ TrayWndLinks AppLinks() {
     return links;
 }
 
-// Set during static initialisation, before WinMain: the provider only stores a
-// function, and the window calls it once messages arrive, when the application
-// object is long constructed.
-[[maybe_unused]] const bool linked = (CTrayWnd::SetLinksProvider(&AppLinks), true);
-
 }  // namespace
+
+void LinkTrayWndToApp() { CTrayWnd::SetLinksProvider(&AppLinks); }

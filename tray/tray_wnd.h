@@ -26,6 +26,10 @@ extern CDialog* aboutDlg;
 // What the window works on: the application's settings and presets, and the makers of
 // the dialogs (a null maker: that command opens nothing). Kavo2.exe links its
 // application object in (tray_app_links.cpp); tests link their own.
+// Gives the hidden window Kavo2.exe's application object and dialogs; defined in the
+// executable only (the Windows tests give the window settings and dialogs of their own).
+void LinkTrayWndToApp();
+
 struct TrayWndLinks {
     KavoSettings* settings = nullptr;
     PresetTable* presets = nullptr;

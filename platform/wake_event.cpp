@@ -37,6 +37,11 @@ void WakeEvent::Pulse() {
     if (h) SetEvent(h);
 }
 
+bool WakeEvent::TryConsume() {
+    HANDLE h = handle_.load(std::memory_order_acquire);
+    return h && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+}
+
 void WakeEvent::Wait(uint32_t timeoutMs) {
     HANDLE h = handle_.load(std::memory_order_acquire);
     if (h) WaitForSingleObject(h, timeoutMs);
@@ -68,6 +73,8 @@ void WakeEvent::Pulse() {
     if (signalled_.exchange(1, std::memory_order_release) == 0)
         Futex(&signalled_, FUTEX_WAKE_PRIVATE, 1, nullptr);
 }
+
+bool WakeEvent::TryConsume() { return signalled_.exchange(0, std::memory_order_acquire) != 0; }
 
 void WakeEvent::Wait(uint32_t timeoutMs) {
     if (signalled_.exchange(0, std::memory_order_acquire) != 0) return;

@@ -22,6 +22,8 @@ public:
     void Pulse();
     // Returns when pulsed (or a pulse is pending) or after timeoutMs milliseconds.
     void Wait(uint32_t timeoutMs);
+    // Takes a pending pulse without waiting; false when there is none.
+    bool TryConsume();
 
 private:
 #ifdef _WIN32

@@ -255,6 +255,7 @@ VirtualMidi::~VirtualMidi() {
         for (auto& kv : inOpen_) ins.push_back(kv.second);
         for (auto& kv : outOpen_) outs.push_back(kv.second);
         inOpen_.clear();
+        std::lock_guard<std::mutex> t(outTableMu_);
         outOpen_.clear();
         for (auto& p : inPorts_) p->openings.clear();
         for (auto& p : outPorts_) p->openings.clear();
@@ -296,7 +297,7 @@ std::shared_ptr<VirtualMidi::InOpening> VirtualMidi::FindIn(InHandle h) const {
 }
 
 std::shared_ptr<VirtualMidi::OutOpening> VirtualMidi::FindOut(OutHandle h) const {
-    std::lock_guard<std::mutex> g(mu_);
+    std::lock_guard<std::mutex> g(outTableMu_);
     auto it = outOpen_.find(TokenOf(h));
     return it == outOpen_.end() ? nullptr : it->second;
 }
@@ -601,7 +602,10 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id) {
     if (port.exclusive && port.openCount > 0) return kAllocated;
     o->token = nextToken_;
     nextToken_ += 0x10;
-    outOpen_[o->token] = o;
+    {
+        std::lock_guard<std::mutex> t(outTableMu_);
+        outOpen_[o->token] = o;
+    }
     port.openings.push_back(o.get());
     ++port.openCount;
     ++port.opensTotal;
@@ -620,7 +624,10 @@ Result VirtualMidi::OutClose(OutHandle h) {
         if (!o->pending.empty()) return kStillPlaying;
         o->closing = true;
         o->cv.notify_all();
-        outOpen_.erase(it);
+        {
+            std::lock_guard<std::mutex> t(outTableMu_);
+            outOpen_.erase(it);
+        }
         OutPort& port = *o->port;
         port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
         --port.openCount;
@@ -654,7 +661,7 @@ void VirtualMidi::Record(OutPort& port, bool isLong, uint32_t msg, const uint8_t
 Result VirtualMidi::OutShortMsg(OutHandle h, uint32_t msg) {
     OutPort* port;
     {
-        std::lock_guard<std::mutex> g(mu_);
+        std::lock_guard<std::mutex> g(outTableMu_);
         auto it = outOpen_.find(TokenOf(h));
         if (it == outOpen_.end()) return kInvalHandle;
         port = it->second->port;

@@ -223,6 +223,12 @@ private:
     mutable std::mutex mu_;
     uintptr_t nextToken_ = 0x10;
     std::unordered_map<uintptr_t, std::shared_ptr<InOpening>> inOpen_;
+    // Output handles also have a lock of their own, taken inside mu_ where the table
+    // changes and alone where a handle is only looked up: the engine's worker sends
+    // every forwarded message through such a look-up, and must not queue behind a
+    // feeding thread that holds mu_ (on two cores a preempted holder costs the
+    // worker a whole time slice).
+    mutable std::mutex outTableMu_;
     std::unordered_map<uintptr_t, std::shared_ptr<OutOpening>> outOpen_;
 };
 

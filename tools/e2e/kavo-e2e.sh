@@ -137,12 +137,19 @@ e2e_expect_state() {
 
 # One registry value as "TYPE DATA" (wine reg query), or "missing".
 reg_value() {
-    local out
-    out=$(e2e_wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '
-        { line = $0; sub(/^ +/, "", line) }
-        index(line, n "    ") == 1 { rest = substr(line, length(n) + 5); sub(/ +$/, "", rest);
-                                       split(rest, p, "    "); print (p[2] == "" ? p[1] : p[1] " " p[2]); found = 1 }
-        END { if (!found) print "missing" }')
+    # Wine's reg.exe now and then prints nothing for a value that is there (seen once
+    # in a few hundred reads on a loaded machine), so "missing" is only believed when
+    # three reads agree; a value that exists is read once.
+    local out try
+    for try in 1 2 3; do
+        out=$(e2e_wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '
+            { line = $0; sub(/^ +/, "", line) }
+            index(line, n "    ") == 1 { rest = substr(line, length(n) + 5); sub(/ +$/, "", rest);
+                                           split(rest, p, "    "); print (p[2] == "" ? p[1] : p[1] " " p[2]); found = 1 }
+            END { if (!found) print "missing" }')
+        [ "$out" != missing ] && break
+        sleep 0.2
+    done
     printf '%s\n' "$out"
 }
 

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "app/test_control_protocol.h"
+#include "tests/e2e/driver_text.h"
 #include "res/resource.h"
 
 namespace {
@@ -48,23 +49,6 @@ std::string replyText;
 bool replied = false;
 
 void Print(const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
-
-std::string ToUtf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-// The program's texts are code page 932 whatever the prefix's code page.
-std::string Cp932ToUtf8(const std::string& s) {
-    if (s.empty()) return s;
-    const int n = ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return ToUtf8(w);
-}
 
 std::wstring FromUtf8(const char* s) {
     const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);

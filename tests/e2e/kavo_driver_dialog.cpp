@@ -30,27 +30,15 @@
 
 #include "app/test_control_dialog_protocol.h"
 #include "app/test_control_protocol.h"
+#include "tests/e2e/driver_text.h"
 #include "res/resource.h"
 
 namespace {
 
 const wchar_t kCaption[] = L"Kavo2 - MIDI I/Fの設定";
 
-std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-std::string FromCp932(const std::string& s) {
-    if (s.empty()) return s;
-    const int n = ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return Utf8(w);
-}
+std::string Utf8(const std::wstring& w) { return ToUtf8(w); }
+std::string FromCp932(const std::string& s) { return Cp932ToUtf8(s); }
 
 void Out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 

@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/test_control.h"
+#include "dialogs/control_panel_dlg.h"
 #include "dialogs/port_setup_dlg.h"
 #include "engine/engine.h"
 #include "platform/midi.h"
@@ -108,6 +109,7 @@ BOOL CKavoApp::InitInstance() {
         }
     }
 
+    CControlPanelDlg::BindSettings(this, &UpdateTrayIconListener);
     LinkTrayWndToApp();
     trayWnd.CreateHidden();
     m_pMainWnd = &trayWnd;

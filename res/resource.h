@@ -38,6 +38,33 @@
 #define IDC_STORE_PRESET 1018
 #define IDC_REMOVE_PRESET 1019
 
+// Controls of the control panel.
+#define IDC_ALL_NOTES_OFF 1054
+#define IDC_TUNING 1024
+#define IDC_GM_ON 1034
+#define IDC_GS_RESET 1035
+#define IDC_XG_RESET 1036
+#define IDC_PORT_LIST 1043
+#define IDC_CHANNEL_LIST 1044     // hidden, never used
+#define IDC_SENS 1052
+#define IDC_OFFSET 1053
+#define IDC_VEL_CONVERSION 1051
+#define IDC_METRONOME_START 1050
+#define IDC_MEASURE_2_2 1045
+#define IDC_MEASURE_3_4 1046
+#define IDC_MEASURE_4_4 1047
+#define IDC_TEMPO_EDIT 1048
+#define IDC_TEMPO_SPIN 1049
+#define IDC_SENS_VALUE 1056
+#define IDC_OFFSET_VALUE 1057
+#define IDC_TRANSPOSE 1055
+#define IDC_OCTAVE_EDIT 1058
+#define IDC_OCTAVE_SPIN 1059
+
+// Dialog-init data: the initial entries of a dialog's lists, a resource of this type
+// under the dialog's number (the layout the Windows class library uses).
+#define RT_KAVO_DLGINIT 240
+
 // The tray menu and its commands.
 #define IDR_TRAY_MENU 135
 #define ID_APP_ABOUT 16

@@ -1,12 +1,16 @@
 // Links the hidden window to Kavo2.exe's application object and dialogs. Part of the
 // executable only: the Windows tests give the window settings and dialogs of their own.
 #include "app/kavo_app.h"
+#include "dialogs/about_dlg.h"
+#include "dialogs/control_panel_dlg.h"
 #include "dialogs/port_setup_dlg.h"
 #include "tray/tray_wnd.h"
 
 namespace {
 
 CDialog* MakePortSetup() { return new CPortSetupDlg(); }
+CDialog* MakeControlPanel() { return new CControlPanelDlg(); }
+CDialog* MakeAbout() { return new CAboutDlg(); }
 
 TrayWndLinks AppLinks() {
     CKavoApp& app = TheKavoApp();
@@ -14,8 +18,8 @@ TrayWndLinks AppLinks() {
     links.settings = &app;
     links.presets = &app.presetTable;
     links.makePortSetup = &MakePortSetup;
-    // The control panel and the version dialog are not made yet: their commands open
-    // nothing.
+    links.makeControlPanel = &MakeControlPanel;
+    links.makeAbout = &MakeAbout;
     return links;
 }
 

@@ -1,5 +1,26 @@
 #include "ui/dialog.h"
 
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The resource type of dialog-init data, and the add-string messages it names: the
+// 16-bit numbers the class library's tools write, and the 32-bit ones.
+constexpr WORD kDlgInitType = 240;
+constexpr WORD kLbAddString16 = 0x0401;
+constexpr WORD kCbAddString16 = 0x0403;
+
+template <class T>
+T ReadAt(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);  // entries follow their texts, so they are not aligned
+    return v;
+}
+
+}  // namespace
+
 INT_PTR CDialog::DoModal() {
     modal_ = true;
     const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
@@ -21,9 +42,55 @@ void CDialog::EndDialog(int result) {
     if (!m_hWnd) return;
     if (modal_) {
         ::EndDialog(m_hWnd, result);
-    } else {
-        ::ShowWindow(m_hWnd, SW_HIDE);
+        return;
     }
+    // As the system ends a dialog: hidden by position, so no WM_SHOWWINDOW arrives
+    // (a dialog that acts on being hidden by a show request does not act on being
+    // ended), and a WM_NULL posted, which a dialog may watch for in its
+    // pre-translation to learn that it was ended.
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                   SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* msg) {
+    // A modal dialog runs its own loop; only modeless ones come through here.
+    if (modal_ || !m_hWnd) return FALSE;
+    return ::IsDialogMessageA(m_hWnd, msg);
+}
+
+BOOL CDialog::OnInitDialog() {
+    ExecuteDlgInit();
+    return TRUE;
+}
+
+BOOL CDialog::ExecuteDlgInit() {
+    HMODULE module = ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(templateId_), MAKEINTRESOURCEA(kDlgInitType));
+    if (!found) return TRUE;
+    HGLOBAL loaded = ::LoadResource(module, found);
+    const uint8_t* p = loaded ? static_cast<const uint8_t*>(::LockResource(loaded)) : nullptr;
+    if (!p) return TRUE;
+    const uint8_t* const end = p + ::SizeofResource(module, found);
+    // Each entry: control (16 bits), message (16 bits), length (32 bits), that many
+    // bytes of text with its NUL; a control of 0 ends the list. A damaged resource
+    // must not make us read past its end.
+    while (end - p >= 2) {
+        const WORD id = ReadAt<WORD>(p);
+        if (id == 0) return TRUE;
+        if (end - p < 8) return FALSE;
+        WORD message = ReadAt<WORD>(p + 2);
+        const DWORD length = ReadAt<DWORD>(p + 4);
+        p += 8;
+        if (length > static_cast<size_t>(end - p)) return FALSE;
+        const std::string text(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), length));
+        p += length;
+        if (message == kLbAddString16) message = LB_ADDSTRING;
+        if (message == kCbAddString16) message = CB_ADDSTRING;
+        if (message != LB_ADDSTRING && message != CB_ADDSTRING) continue;
+        ::SendDlgItemMessageA(m_hWnd, id, message, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    return FALSE;  // no terminating 0
 }
 
 LRESULT CDialog::DefWindowProc(UINT, WPARAM, LPARAM) {

@@ -18,12 +18,16 @@ public:
     BOOL Create(UINT templateId, HWND parent);
     BOOL Create() { return Create(templateId_, parent_); }
 
-    // Ends a modal dialog with result; a modeless one is hidden and stays made.
+    // Ends a modal dialog with result; a modeless one is hidden and stays made. Either
+    // way as the system ends a dialog: hidden without WM_SHOWWINDOW, and a WM_NULL
+    // posted to it.
     void EndDialog(int result);
     bool IsModal() const { return modal_; }
     UINT TemplateId() const { return templateId_; }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // A modeless dialog's keyboard navigation (Tab, Enter, Esc, mnemonics).
+    BOOL PreTranslateMessage(MSG* msg) override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     // What the dialog manager does with a message no handler took.
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -31,8 +35,13 @@ public:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 protected:
-    // The controls exist; return TRUE to let the system focus the first tab stop.
-    virtual BOOL OnInitDialog() { return TRUE; }
+    // The controls exist: adds the template's initial list entries (ExecuteDlgInit);
+    // return TRUE to let the system focus the first tab stop.
+    virtual BOOL OnInitDialog();
+    // Sends the dialog-init data stored under the template's number (resource type
+    // RT_KAVO_DLGINIT) to the controls it names: each list gets its initial entries.
+    // FALSE when the data is damaged; a template without such data is fine.
+    BOOL ExecuteDlgInit();
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 

@@ -53,12 +53,14 @@ BOOL CWinApp::Enable3dControls() {
 int CWinApp::DoMessageBox(const char* text, UINT type) { return platform::ShowMessageBox(text, type); }
 
 BOOL CWinApp::PreTranslateMessage(MSG* msg) {
-    HWND root = ::GetAncestor(msg->hwnd, GA_ROOT);
-    if (!root) return FALSE;
-    CDialog* dlg = dynamic_cast<CDialog*>(CWnd::FromHandle(root));
-    // A modal dialog runs its own loop; only modeless ones come through here.
-    if (!dlg || dlg->IsModal()) return FALSE;
-    return ::IsDialogMessageA(root, msg);
+    // The window the message is for, then its parents up to its top-level window:
+    // a control's keys reach the dialog it sits in.
+    for (HWND hwnd = msg->hwnd; hwnd; hwnd = ::GetAncestor(hwnd, GA_PARENT)) {
+        CWnd* wnd = CWnd::FromHandle(hwnd);
+        if (wnd && wnd->PreTranslateMessage(msg)) return TRUE;
+        if (::GetAncestor(hwnd, GA_ROOT) == hwnd) break;
+    }
+    return FALSE;
 }
 
 int CWinApp::Run() {

@@ -31,7 +31,9 @@ public:
     virtual int ExitInstance();
     // The message loop, until WM_QUIT; then ExitInstance.
     virtual int Run();
-    // Lets modeless dialogs handle their keyboard navigation; TRUE when msg was used.
+    // Offers a queued message to the PreTranslateMessage of the window it is for and
+    // of its parents up to the top-level window (a modeless dialog's handles its
+    // keyboard navigation); TRUE when one used it up.
     virtual BOOL PreTranslateMessage(MSG* msg);
 
     // Registers the common control classes (track bars, up-down controls, extended

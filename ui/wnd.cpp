@@ -58,6 +58,8 @@ BOOL CWnd::Create(const char* className, const char* windowName, DWORD style, co
     return hwnd != nullptr;
 }
 
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+
 BOOL CWnd::DestroyWindow() {
     if (!m_hWnd) return FALSE;
     return ::DestroyWindow(m_hWnd);

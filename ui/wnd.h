@@ -42,6 +42,9 @@ public:
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Called after the window's last message; m_hWnd is already null.
     virtual void PostNcDestroy() {}
+    // A queued message for this window or one of its children, before it is
+    // dispatched: TRUE when the window used it up (it is then not dispatched).
+    virtual BOOL PreTranslateMessage(MSG* msg);
 
     // The window procedure of the default class (and of any class that wants objects).
     static LRESULT CALLBACK StandardWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -139,6 +139,17 @@ kavo_wine_boot_prefix() {
         mkdir -p "$2"
         "$KAVO_WINE_LOADER" wineboot -i >"$2/../wineboot.log" 2>&1
         local rc=$?
+        # The dialogs ask for the fonts of a Japanese Windows, which Wine does not
+        # have: without a replacement it draws them in a wide fixed-pitch fallback that
+        # clips their labels. The IPA fonts have the same pitch and metrics class.
+        if [ $rc -eq 0 ]; then
+            local face
+            for face in 'ＭＳ Ｐゴシック:IPAPGothic' 'MS PGothic:IPAPGothic' 'ＭＳ ゴシック:IPAGothic' \
+                'MS Gothic:IPAGothic' 'MS UI Gothic:IPAPGothic'; do
+                "$KAVO_WINE_LOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${face%%:*}" \
+                    /t REG_SZ /d "${face#*:}" /f >>"$2/../wineboot.log" 2>&1 || rc=$?
+            done
+        fi
         # The registry reaches the files only when the server shuts down.
         "$KAVO_WINE_SERVER" -k 2>/dev/null
         "$KAVO_WINE_SERVER" -w 2>/dev/null
@@ -159,7 +170,9 @@ kavo_wine_boot_prefix() {
 kavo_wine_template_dir() {
     local ver
     ver=$("$KAVO_WINE_LOADER" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
-    printf '%s/kavo-wine-template-%s-%s-%s\n' "${TMPDIR:-/tmp}" "$(id -u)" "$ver" "$KAVO_WINE_LOCALE"
+    # The last part names what the template holds beyond a plain boot (font
+    # replacements), so that a template made by an older script is not reused.
+    printf '%s/kavo-wine-template-%s-%s-%s-fonts1\n' "${TMPDIR:-/tmp}" "$(id -u)" "$ver" "$KAVO_WINE_LOCALE"
 }
 
 # Makes the template once; concurrent first runs wait for each other on a lock and

@@ -32,10 +32,11 @@ void Reply(HWND sender, const std::string& text) {
                           reinterpret_cast<LPARAM>(&reply), SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
-std::string DumpOutput(uint32_t output) {
+std::string DumpOutput(uint32_t output, bool timed) {
     std::string text;
     char line[32];
     for (const midi::VirtualMidi::OutEvent& e : devices->OutRecord(output)) {
+        if (timed) text += std::to_string(e.timeNs / 1000) + " ";
         if (!e.isLong) {
             std::snprintf(line, sizeof(line), "S %08X\n", static_cast<unsigned>(e.shortMsg));
             text += line;
@@ -90,8 +91,9 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         return devices->SendSysEx(id, bytes, data->cbData - sizeof(uint32_t)) ? 1 : 2;
     }
     case testctl::kDumpOutput:
+    case testctl::kDumpOutputTimed:
         if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
-        Reply(sender, DumpOutput(id));
+        Reply(sender, DumpOutput(id, data->dwData == testctl::kDumpOutputTimed));
         return 1;
     case testctl::kClearOutput:
         if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;

@@ -2,12 +2,15 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
+#include <utility>
 #include <string>
 
 #include "app/kavo_app.h"
 #include "app/test_control_dialog_protocol.h"
 #include "app/test_control_protocol.h"
+#include "engine/engine.h"
 #include "res/resource.h"
 
 namespace {
@@ -64,7 +67,32 @@ std::string SettingsText() {
         text += "preset=" + std::string(t.names[k], strnlen(t.names[k], kPresetSlotBytes)) + "|" + Route(t.ports[k][0]) +
                 "|" + Route(t.ports[k][1]) + "\n";
     }
-    return text;
+    const std::pair<const char*, long long> values[] = {
+        {"Port", app.Port.load()},
+        {"Channel", app.Channel},
+        {"VelConvertion", app.VelConvertion},
+        {"Metronome", app.Metronome},
+        {"TransPose", app.TransPose},
+        {"tOctave", app.tOctave},
+        {"vSens", app.vSens},
+        {"vOffset", app.vOffset},
+        {"mMeas", app.mMeas.load()},
+        {"mTempo", app.mTempo.load()},
+        {"velConvertOn", velConvertOn.load()},
+        {"transposeOn", transposeOn.load()},
+        {"transposeSemitones", transposeSemitones.load()},
+        {"transformRoute", transformRoute.load()},
+        {"metronomeOn", metronomeOn.load()},
+        {"beatIndex", beatIndex.load()},
+    };
+    for (const auto& v : values) text += std::string(v.first) + "=" + std::to_string(v.second) + "\n";
+    text += "velocityTable=";
+    char hex[3];
+    for (int i = 0; i < 128; ++i) {
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(velocityTable[i].load()));
+        text += hex;
+    }
+    return text + "\n";
 }
 
 }  // namespace

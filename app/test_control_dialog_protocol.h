@@ -31,6 +31,11 @@ constexpr uintptr_t kQueryNameBox = 0x4B560102;
 //   active2=E,I,O
 //   presets=N            presetTable count
 //   preset=NAME|E,I,O,N|E,I,O,N   one line per preset in use, in slot order
+//   Port=N, Channel=N, VelConvertion=N, Metronome=N, TransPose=N, tOctave=N,
+//   vSens=N, vOffset=N, mMeas=N, mTempo=N      the control panel's settings
+//   velConvertOn=N, transposeOn=N, transposeSemitones=N, transformRoute=N,
+//   metronomeOn=N, beatIndex=N                 the engine's copies
+//   velocityTable=HEX    its 128 entries, two hex digits each
 constexpr uintptr_t kQuerySettings = 0x4B560103;
 
 }  // namespace testctl

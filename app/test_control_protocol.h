@@ -17,6 +17,9 @@ constexpr uintptr_t kFeedSysEx = 0x4B560002;   // payload: uint32_t input, then 
 constexpr uintptr_t kDumpOutput = 0x4B560003;  // payload uint32_t output; text: one line per event
 constexpr uintptr_t kClearOutput = 0x4B560004; // payload uint32_t output; result 1
 constexpr uintptr_t kQueryState = 0x4B560005;  // no payload; text: "key=value" lines
+// Like kDumpOutput, each line led by the time the event reached the device, in
+// microseconds of a steady clock: "123456789 S 00403C90".
+constexpr uintptr_t kDumpOutputTimed = 0x4B560006;
 // The tray menu: "open=0|1" (a menu is being shown now), "openings=N" (menus opened
 // so far), then the items of the last menu opened, read from the real menu before it
 // was shown: "---" for a separator, else "<id> <x|-> <text>" (x: check mark).

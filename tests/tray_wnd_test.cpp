@@ -368,7 +368,7 @@ TEST_F(TrayCommandTest, RightClickBringsTheFirstShownDialogForward) {
 }
 
 TEST_F(TrayCommandTest, DialogsOpenOnFirstUseAndStayMade) {
-    // Not built yet: the command opens nothing.
+    // No maker linked: the command opens nothing.
     Send(ID_CONTROL_PANEL);
     Send(ID_APP_ABOUT);
     EXPECT_EQ(controlPanelDlg, nullptr);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -71,27 +72,41 @@ BOOL CDialog::ExecuteDlgInit() {
     HGLOBAL loaded = ::LoadResource(module, found);
     const uint8_t* p = loaded ? static_cast<const uint8_t*>(::LockResource(loaded)) : nullptr;
     if (!p) return TRUE;
-    const uint8_t* const end = p + ::SizeofResource(module, found);
+    return ui::ForEachDlgInitEntry(p, ::SizeofResource(module, found), [this](const ui::DlgInitEntry& e) {
+        ::SendDlgItemMessageA(m_hWnd, e.control, e.message, 0, reinterpret_cast<LPARAM>(e.text.c_str()));
+    });
+}
+
+namespace ui {
+
+bool ForEachDlgInitEntry(const uint8_t* p, size_t size, const std::function<void(const DlgInitEntry&)>& add) {
+    const uint8_t* const end = p + size;
     // Each entry: control (16 bits), message (16 bits), length (32 bits), that many
     // bytes of text with its NUL; a control of 0 ends the list. A damaged resource
     // must not make us read past its end.
     while (end - p >= 2) {
-        const WORD id = ReadAt<WORD>(p);
-        if (id == 0) return TRUE;
-        if (end - p < 8) return FALSE;
+        DlgInitEntry e;
+        e.control = ReadAt<WORD>(p);
+        if (e.control == 0) return true;
+        if (end - p < 8) return false;
         WORD message = ReadAt<WORD>(p + 2);
         const DWORD length = ReadAt<DWORD>(p + 4);
         p += 8;
-        if (length > static_cast<size_t>(end - p)) return FALSE;
-        const std::string text(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), length));
+        if (length > static_cast<size_t>(end - p)) return false;
+        e.text.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), length));
         p += length;
         if (message == kLbAddString16) message = LB_ADDSTRING;
         if (message == kCbAddString16) message = CB_ADDSTRING;
+        // Other messages (the class library's tools also write data for other list
+        // kinds) are passed over.
         if (message != LB_ADDSTRING && message != CB_ADDSTRING) continue;
-        ::SendDlgItemMessageA(m_hWnd, id, message, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        e.message = message;
+        add(e);
     }
-    return FALSE;  // no terminating 0
+    return false;  // no terminating 0
 }
+
+}  // namespace ui
 
 LRESULT CDialog::DefWindowProc(UINT, WPARAM, LPARAM) {
     defaulted_ = true;

@@ -5,7 +5,27 @@
 // the screen. Windows build only.
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
+#include <string>
+
 #include "ui/wnd.h"
+
+namespace ui {
+
+// One entry of a dialog's dialog-init data: the list it fills, the add-string message
+// for it, the text.
+struct DlgInitEntry {
+    WORD control = 0;
+    UINT message = 0;
+    std::string text;
+};
+// Hands each entry of size bytes of dialog-init data to add, in order; false when the
+// data ends before its terminating 0 or an entry runs past its end (the entries before
+// that are handed over all the same).
+bool ForEachDlgInitEntry(const uint8_t* data, size_t size, const std::function<void(const DlgInitEntry&)>& add);
+
+}  // namespace ui
 
 class CDialog : public CWnd {
 public:

@@ -8,6 +8,8 @@
 //   kavo_driver feed IN HEX             feed a packed short message to virtual input IN
 //   kavo_driver sysex IN HEXBYTES       feed a system-exclusive message
 //   kavo_driver dump OUT                what virtual output OUT received, one line each
+//   kavo_driver dump-timed OUT          the same, each line led by its time in microseconds
+//   kavo_driver now                     the time on the clock of those time stamps
 //   kavo_driver wait-dump OUT N [ms]    like dump, once OUT holds at least N events
 //   kavo_driver clear OUT               forget what OUT received
 //   kavo_driver command ID              a tray menu command (WM_COMMAND ID)
@@ -32,6 +34,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,11 +145,12 @@ int WaitWindow(bool present, DWORD ms) {
     }
 }
 
-int Dump(uint32_t output, size_t atLeast, DWORD ms) {
+int Dump(uint32_t output, size_t atLeast, DWORD ms, bool timed = false) {
     const DWORD start = ::GetTickCount();
     for (;;) {
         replied = false;
-        if (Request(testctl::kDumpOutput, &output, sizeof(output)) != 1 || !replied) return 1;
+        if (Request(timed ? testctl::kDumpOutputTimed : testctl::kDumpOutput, &output, sizeof(output)) != 1 || !replied)
+            return 1;
         size_t lines = 0;
         for (char c : replyText) lines += c == '\n';
         if (lines >= atLeast || ::GetTickCount() - start >= ms) {
@@ -408,6 +412,13 @@ int Usage() {
 
 }  // namespace
 
+// The clock of the virtual devices' time stamps, which is the system's monotonic
+// clock, the same in every process.
+long long SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // The port setup dialog's commands (kavo_driver_dialog.cpp).
 bool IsDialogCommand(const std::string& command);
 int DialogCommand(int argc, char** argv);
@@ -421,6 +432,10 @@ int main(int argc, char** argv) {
     uint32_t b = 0;
 
     if (const int rc = MenuCommand(command, argc, argv); rc >= 0) return rc;
+    if (command == "now") {
+        std::printf("%lld\n", SteadyMicros());
+        return 0;
+    }
     if (command == "wait-window") return WaitWindow(true, TimeoutArg(argc, argv, 2, 20000));
     if (command == "wait-gone") return WaitWindow(false, TimeoutArg(argc, argv, 2, 20000));
     if (command == "state") {
@@ -441,9 +456,9 @@ int main(int argc, char** argv) {
         if (!ParseHex(argv[3], &payload)) return Usage();
         return Request(testctl::kFeedSysEx, payload.data(), payload.size()) == 1 ? 0 : 1;
     }
-    if (command == "dump") {
+    if (command == "dump" || command == "dump-timed") {
         if (argc != 3 || !ParseU32(argv[2], 10, &a)) return Usage();
-        return Dump(a, 0, 0);
+        return Dump(a, 0, 0, command == "dump-timed");
     }
     if (command == "wait-dump") {
         if (argc < 4 || !ParseU32(argv[2], 10, &a) || !ParseU32(argv[3], 10, &b)) return Usage();

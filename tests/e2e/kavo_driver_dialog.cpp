@@ -1,17 +1,23 @@
-// kavo_driver's commands for the port setup dialog "Kavo2 - MIDI I/Fの設定": its
-// controls are driven by their identifiers with the messages a person's clicks and
-// keys produce, and read back from outside; what cannot be read from another process
-// (the name box's entries, the settings in memory) comes through the test channel.
+// kavo_driver's commands for the three dialogs: the port setup dialog "Kavo2 - MIDI
+// I/Fの設定" (prefix dlg-), the control panel "Kavo2 - MIDI音源ｺﾝﾄﾛｰﾙ" (cp-) and the
+// version box "Kavo2のﾊﾞｰｼﾞｮﾝ情報" (ab-). Their controls are driven by their
+// identifiers with the messages a person's clicks and keys produce, and read back from
+// outside; what cannot be read from another process (the name box's entries, the
+// settings in memory) comes through the test channel. The verbs below take any of the
+// three prefixes unless marked; the control panel's own verbs are in
+// kavo_driver_panel.cpp.
 //
 //   dlg-wait [ms]             wait until the dialog is visible
 //   dlg-gone [ms]             wait until it is not visible (hidden or destroyed)
 //   dlg-rect                  its window rectangle on the screen: X Y WIDTH HEIGHT
+//   dlg-move X Y              move it there (as a person dragging its title bar)
 //   dlg-state                 every control: enabled, check, selection, entries, texts
 //   dlg-select ID POS         select position POS of list ID (-1: none) and notify
 //                             the dialog as the list does (CBN_SELCHANGE)
-//   dlg-name TEXT             put TEXT into the name box's edit field and notify
-//                             the dialog as typing does (CBN_EDITCHANGE)
+//   dlg-name TEXT             (port setup) put TEXT into the name box's edit field and
+//                             notify the dialog as typing does (CBN_EDITCHANGE)
 //   dlg-click ID              click button ID and return once its handler has run
+//   dlg-click-at ID           the same, then print the time (as drv now) it returned
 //   dlg-post-click ID         click button ID without waiting (for a click that opens
 //                             a message box, which would hold a waiting driver)
 //   dlg-esc                   the Esc key, through the program's message loop
@@ -33,16 +39,28 @@
 #include "tests/e2e/driver_text.h"
 #include "res/resource.h"
 
+long long SteadyMicros();
+
 namespace {
 
-const wchar_t kCaption[] = L"Kavo2 - MIDI I/Fの設定";
+struct DialogKind {
+    const char* prefix;
+    const wchar_t* caption;
+    const char* name;
+};
+const DialogKind kDialogs[] = {
+    {"dlg-", L"Kavo2 - MIDI I/Fの設定", "port setup dialog"},
+    {"cp-", L"Kavo2 - MIDI音源ｺﾝﾄﾛｰﾙ", "control panel"},
+    {"ab-", L"Kavo2のﾊﾞｰｼﾞｮﾝ情報", "version box"},
+};
+const DialogKind* kind = &kDialogs[0];
 
 std::string Utf8(const std::wstring& w) { return ToUtf8(w); }
 std::string FromCp932(const std::string& s) { return Cp932ToUtf8(s); }
 
 void Out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
-HWND FindDialog() { return ::FindWindowW(L"#32770", kCaption); }
+HWND FindDialog() { return ::FindWindowW(L"#32770", kind->caption); }
 
 bool Visible(HWND dialog) { return dialog && ::IsWindowVisible(dialog); }
 
@@ -51,7 +69,7 @@ int WaitDialog(bool visible, DWORD ms) {
     for (;;) {
         if (Visible(FindDialog()) == visible) return 0;
         if (::GetTickCount() - start >= ms) {
-            std::fprintf(stderr, "kavo_driver: the port setup dialog is still %s after %lu ms\n",
+            std::fprintf(stderr, "kavo_driver: the %s is still %s after %lu ms\n", kind->name,
                          visible ? "not visible" : "visible", static_cast<unsigned long>(ms));
             return 1;
         }
@@ -165,19 +183,34 @@ DWORD Millis(int argc, char** argv, int index, DWORD def) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver dlg-wait|dlg-gone|dlg-rect|dlg-state|dlg-select|dlg-name|dlg-click|"
-                         "dlg-post-click|dlg-esc|dlg-closebox|dlg-names|dlg-settings|caps-fail ...\n");
+    std::fprintf(stderr, "usage: kavo_driver dlg-|cp-|ab- wait|gone|rect|move|state|select|name|click|post-click|esc|"
+                         "closebox|names|settings, cp-key|cp-drag|cp-text|cp-spin, caps-fail ...\n");
     return 2;
 }
 
 }  // namespace
 
 bool IsDialogCommand(const std::string& command) {
-    return command.rfind("dlg-", 0) == 0 || command == "caps-fail";
+    for (const DialogKind& k : kDialogs)
+        if (command.rfind(k.prefix, 0) == 0) return true;
+    return command == "caps-fail";
 }
 
+// The control panel's own verbs (kavo_driver_panel.cpp): -1 when verb is not one.
+int PanelCommand(HWND dialog, const std::string& verb, int argc, char** argv);
+// Every control of the panel or the version box, one line each.
+std::string PanelState(HWND dialog);
+std::string AboutState(HWND dialog);
+
 int DialogCommand(int argc, char** argv) {
-    const std::string command = argv[1];
+    std::string command = argv[1];
+    for (const DialogKind& k : kDialogs) {
+        if (command.rfind(k.prefix, 0) != 0) continue;
+        kind = &k;
+        // One set of verbs for the three dialogs, written with the port setup's prefix.
+        command = "dlg-" + command.substr(std::strlen(k.prefix));
+        break;
+    }
     long a = 0;
     long b = 0;
     if (command == "dlg-wait") return WaitDialog(true, Millis(argc, argv, 2, 20000));
@@ -194,8 +227,12 @@ int DialogCommand(int argc, char** argv) {
 
     HWND dialog = FindDialog();
     if (!dialog) {
-        std::fprintf(stderr, "kavo_driver: no port setup dialog\n");
+        std::fprintf(stderr, "kavo_driver: no %s\n", kind->name);
         return 1;
+    }
+    if (kind == &kDialogs[1]) {
+        const int rc = PanelCommand(dialog, command.substr(4), argc, argv);
+        if (rc >= 0) return rc;
     }
     if (command == "dlg-rect") {
         RECT r = {};
@@ -203,8 +240,15 @@ int DialogCommand(int argc, char** argv) {
         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
+    if (command == "dlg-move") {
+        if (argc != 4 || !Number(argv[2], &a) || !Number(argv[3], &b)) return Usage();
+        return ::SetWindowPos(dialog, nullptr, static_cast<int>(a), static_cast<int>(b), 0, 0,
+                              SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
+                   ? 0
+                   : 1;
+    }
     if (command == "dlg-state") {
-        Out(State(dialog));
+        Out(kind == &kDialogs[0] ? State(dialog) : kind == &kDialogs[1] ? PanelState(dialog) : AboutState(dialog));
         return 0;
     }
     if (command == "dlg-select") {
@@ -216,7 +260,7 @@ int DialogCommand(int argc, char** argv) {
         return 0;
     }
     if (command == "dlg-name") {
-        if (argc != 3) return Usage();
+        if (argc != 3 || kind != &kDialogs[0]) return Usage();
         HWND edit = NameEdit(dialog);
         if (!edit) return 1;
         // The C runtime's argv is in the prefix's code page; the text as typed is the
@@ -231,12 +275,13 @@ int DialogCommand(int argc, char** argv) {
                        reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_NAME_BOX)));
         return 0;
     }
-    if (command == "dlg-click" || command == "dlg-post-click") {
+    if (command == "dlg-click" || command == "dlg-click-at" || command == "dlg-post-click") {
         if (argc != 3 || !Number(argv[2], &a)) return Usage();
         HWND button = ::GetDlgItem(dialog, static_cast<int>(a));
         if (!button) return 1;
-        if (command == "dlg-click") {
+        if (command == "dlg-click" || command == "dlg-click-at") {
             ::SendMessageW(button, BM_CLICK, 0, 0);
+            if (command == "dlg-click-at") std::printf("%lld\n", SteadyMicros());
             return 0;
         }
         return ::PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;

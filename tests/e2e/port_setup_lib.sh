@@ -5,7 +5,8 @@
 #                                   on Xvfb), so screenshots show the caption
 #   ps_open                         the tray menu's "MIDI I/Fの設定(&I)..." command
 #   ps_shot NAME                    screenshot: whole screen and the dialog enlarged
-#   ps_control ID                   one control's line of drv dlg-state
+#   ps_control ID                   one control's line of drv dlg-state (of drv
+#                                   $PS_STATE_COMMAND when set: cp-state, ab-state)
 #   ps_expect_control WHAT ID K=V...  checks fields of that line
 #   ps_settings KEY                 one line of drv dlg-settings (the program's memory)
 #   ps_make_table FILE PRESET...    a PORT.KAV; PRESET is NAME|E,I,O,N|E,I,O,N
@@ -33,7 +34,7 @@ ps_shot() {
         "$E2E_ARTEFACTS/$1-dialog.png" 2>/dev/null
 }
 
-ps_control() { drv dlg-state | grep "^$1 "; }
+ps_control() { drv "${PS_STATE_COMMAND:-dlg-state}" | grep "^$1 "; }
 
 # ps_expect_control WHAT ID key=value...: "items" and "text" run to the end of the
 # line, so they must come last.

@@ -12,6 +12,7 @@ source "$here/../../tools/e2e/kavo-e2e.sh"
 e2e_begin control_panel "$1" "$2" "$3"
 source "$here/port_setup_lib.sh"
 source "$here/panel_lib.sh"
+source "$here/menu_lib.sh"
 
 ps_decorate
 cp_unmanaged
@@ -23,7 +24,10 @@ e2e_expect_state "started" picture=211 running=1 inOpen=1,1 outOpen=1,1
 cp_clear
 
 # ---- showing -------------------------------------------------------------------------
-cp_open "first showing"
+# From the tray menu, with the item's accelerator.
+drv menu 10000 >"$E2E_ARTEFACTS/menu.txt" || e2e_fail "the menu opens"
+menu_choose "control panel chosen in the menu" O
+if drv cp-wait 20000; then e2e_pass "first showing: shown"; else e2e_fail "first showing: shown"; fi
 cp_shot shown
 cp_expect "showing" 1043 sel=0 count=2 data=0,1 items="Kavo1|Kavo2"
 cp_expect "showing: the channel list" 1044 visible=0 sel=-1 count=17 items="1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16|ALL"
@@ -240,7 +244,8 @@ drv cp-esc
 drv cp-gone 5000
 
 # ---- the version box -----------------------------------------------------------------
-drv command "$CP_ABOUT_ID"
+drv menu 10000 >/dev/null || e2e_fail "the menu opens for the version box"
+menu_choose "version box chosen in the menu" V
 if drv ab-wait 10000; then e2e_pass "version box shown"; else e2e_fail "version box shown"; fi
 about=$(drv ab-state)
 printf '%s\n' "$about" >"$E2E_ARTEFACTS/about.txt"

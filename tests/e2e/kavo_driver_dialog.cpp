@@ -77,13 +77,7 @@ int WaitDialog(bool visible, DWORD ms) {
     }
 }
 
-std::string WindowText(HWND hwnd) {
-    const int n = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
-    const int got = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXT, w.size(), reinterpret_cast<LPARAM>(&w[0])));
-    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return Utf8(w);
-}
+std::string WindowText(HWND hwnd) { return WindowTextUtf8(hwnd); }
 
 HWND NameEdit(HWND dialog) {
     return reinterpret_cast<HWND>(::SendMessageW(::GetDlgItem(dialog, IDC_NAME_BOX), CBEM_GETEDITCONTROL, 0, 0));
@@ -99,15 +93,8 @@ std::string State(HWND dialog) {
     for (int id : {IDC_IN_LIST1, IDC_OUT_LIST1, IDC_IN_LIST2, IDC_OUT_LIST2}) {
         HWND list = ::GetDlgItem(dialog, id);
         const int count = static_cast<int>(::SendMessageW(list, CB_GETCOUNT, 0, 0));
-        std::string rest = " sel=" + std::to_string(static_cast<int>(::SendMessageW(list, CB_GETCURSEL, 0, 0))) +
-                           " count=" + std::to_string(count) + " items=";
-        for (int i = 0; i < count; ++i) {
-            const int n = static_cast<int>(::SendMessageW(list, CB_GETLBTEXTLEN, i, 0));
-            std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
-            ::SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&w[0]));
-            w.resize(static_cast<size_t>(n > 0 ? n : 0));
-            rest += (i ? "|" : "") + Utf8(w);
-        }
+        const std::string rest = " sel=" + std::to_string(static_cast<int>(::SendMessageW(list, CB_GETCURSEL, 0, 0))) +
+                                 " count=" + std::to_string(count) + " items=" + ComboItemsUtf8(list);
         line(id, rest);
     }
     for (int id : {IDC_ROUTE_CHECK1, IDC_ROUTE_CHECK2}) {

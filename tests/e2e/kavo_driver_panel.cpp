@@ -30,26 +30,8 @@
 
 namespace {
 
-std::string TextOf(HWND hwnd) {
-    const int n = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
-    const int got = static_cast<int>(::SendMessageW(hwnd, WM_GETTEXT, w.size(), reinterpret_cast<LPARAM>(&w[0])));
-    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return ToUtf8(w);
-}
-
-std::string ListItems(HWND list) {
-    std::string items;
-    const int count = static_cast<int>(::SendMessageW(list, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        const int n = static_cast<int>(::SendMessageW(list, CB_GETLBTEXTLEN, i, 0));
-        std::wstring w(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
-        ::SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&w[0]));
-        w.resize(static_cast<size_t>(n > 0 ? n : 0));
-        items += (i ? "|" : "") + ToUtf8(w);
-    }
-    return items;
-}
+std::string TextOf(HWND hwnd) { return WindowTextUtf8(hwnd); }
+std::string ListItems(HWND list) { return ComboItemsUtf8(list); }
 
 std::string N(LRESULT v) { return std::to_string(static_cast<long long>(v)); }
 

@@ -59,15 +59,7 @@ cp_expect_setting() {
     done
 }
 
-cp_shot() {
-    e2e_screenshot "$1"
-    local rect x y w h
-    rect=$(drv cp-rect 2>/dev/null) || return 0
-    read -r x y w h <<<"$rect"
-    [ -f "$E2E_ARTEFACTS/$1.png" ] || return 0
-    /usr/bin/convert "$E2E_ARTEFACTS/$1.png" -crop "${w}x${h}+${x}+${y}" +repage -filter point -resize 200% \
-        "$E2E_ARTEFACTS/$1-panel.png" 2>/dev/null
-}
+cp_shot() { ps_shot "$1" cp; }
 
 cp_clear() { drv clear 0 && drv clear 1; }
 

@@ -4,7 +4,8 @@
 #   ps_decorate                     Wine draws title bars itself (no window manager
 #                                   on Xvfb), so screenshots show the caption
 #   ps_open                         the tray menu's "MIDI I/Fの設定(&I)..." command
-#   ps_shot NAME                    screenshot: whole screen and the dialog enlarged
+#   ps_shot NAME [PREFIX]           screenshot: whole screen and the dialog enlarged
+#                                   (PREFIX: the driver's dialog, dlg, cp or ab)
 #   ps_control ID                   one control's line of drv dlg-state (of drv
 #                                   $PS_STATE_COMMAND when set: cp-state, ab-state)
 #   ps_expect_control WHAT ID K=V...  checks fields of that line
@@ -27,7 +28,7 @@ ps_open() {
 ps_shot() {
     e2e_screenshot "$1"
     local rect x y w h
-    rect=$(drv dlg-rect 2>/dev/null) || return 0
+    rect=$(drv "${2:-dlg}-rect" 2>/dev/null) || return 0
     read -r x y w h <<<"$rect"
     [ -f "$E2E_ARTEFACTS/$1.png" ] || return 0
     /usr/bin/convert "$E2E_ARTEFACTS/$1.png" -crop "${w}x${h}+${x}+${y}" +repage -filter point -resize 200% \

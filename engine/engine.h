@@ -32,8 +32,10 @@ extern std::atomic<uint32_t> ringRead[2];   // written with release by the worke
 // Messages the callback had to drop because the worker had not made room (full ring).
 extern std::atomic<uint32_t> ringDrops[2];
 extern platform::WakeEvent wakeEvent;
-// How often the worker has come back from its wait (the benchmark's idle figure).
+// How often the worker has come back from its wait (the benchmark's idle figure), and
+// how many of those waits ran to their end with no wake.
 extern std::atomic<uint64_t> workerWakeups;
+extern std::atomic<uint64_t> workerTimeouts;
 extern platform::WorkerThread workerThread;
 // How long the worker waits for wakeEvent, in ms (the "Time Out" setting, default 1).
 // Read through EffectiveWaitTimeout, which bounds it.
@@ -71,6 +73,11 @@ void BuildVelocityTable(int32_t vSens, int32_t vOffset);
 // The transforms of one message on the transformed route, as the worker applies them.
 uint32_t TransformMessage(uint32_t message);
 void MetronomeStep();
+// How long the worker may wait for input before it looks again: the time-out, or less
+// while the metronome plays and its next tick falls due sooner. A tick falls due once
+// more than one interval has passed since the last one, at lastTick + interval + 1 ms
+// (wrap-safe); 0 when it is due now.
+uint32_t WorkerWait(uint32_t now, uint32_t lastTick, bool metronome, int32_t mTempo, uint32_t timeout);
 
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
 void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);

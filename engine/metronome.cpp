@@ -41,6 +41,15 @@ void PlayNote(midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity)
 
 }  // namespace
 
+uint32_t WorkerWait(uint32_t now, uint32_t lastTick, bool metronome, int32_t mTempo, uint32_t timeout) {
+    if (!metronome) return timeout;
+    const uint32_t elapsed = now - lastTick;  // unsigned, as in MetronomeStep
+    const uint32_t interval = 60000u / Tempo(mTempo);
+    if (elapsed > interval) return 0;
+    const uint32_t untilDue = interval + 1 - elapsed;
+    return untilDue < timeout ? untilDue : timeout;
+}
+
 void MetronomeStep() {
     if (metronomeOn != 1) return;
     const KavoSettings& s = EngineSettings();

@@ -34,7 +34,14 @@ void NotifyStatus() {
 // The body of both input callbacks. It runs on the system's callback thread and must
 // stay small: one store, one index update, one wake; no lock, no allocation.
 inline void CaptureShortMessage(int r, uint32_t msg, uintptr_t param1) {
-    if (msg != midi::kMimData) return;  // open/close/long-data/error: not ours
+    // A system-exclusive buffer came back filled: the worker takes it from its headers
+    // (the notification stores nothing), but without a wake it would wait for its
+    // time-out first, up to 15.6 ms on Windows.
+    if (msg == midi::kMimLongData) {
+        wakeEvent.Pulse();
+        return;
+    }
+    if (msg != midi::kMimData) return;  // open/close/error: not ours
     // Only this callback writes ringWrite, so a relaxed load of our own value is exact.
     const uint32_t w = ringWrite[r].load(std::memory_order_relaxed) & (kRingSize - 1);
     const uint32_t next = (w + 1) & (kRingSize - 1);

@@ -5,8 +5,10 @@
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "platform/clock.h"
 
 std::atomic<uint64_t> workerWakeups{0};
+std::atomic<uint64_t> workerTimeouts{0};
 
 namespace {
 
@@ -119,11 +121,21 @@ void RouteWorker(void*) {
             busy = true;
             continue;
         }
-        if (!(busy && SpinForWake())) wakeEvent.Wait(EffectiveWaitTimeout());
+        // While the metronome plays the wait must end on time, also where the system's
+        // timed waits are coarse; while it is off nothing keeps time, and the worker
+        // asks the system for nothing that costs power.
+        const bool keepsTime = metronomeOn == 1;
+        if (keepsTime && wakeEvent.Precise() == platform::PreciseWait::Off) wakeEvent.EnablePrecise();
+        if (!keepsTime && wakeEvent.Precise() != platform::PreciseWait::Off) wakeEvent.DisablePrecise();
+        if (!(busy && SpinForWake()) &&
+            !wakeEvent.Wait(WorkerWait(platform::TickCount(), lastTickTime, keepsTime, EngineSettings().mTempo,
+                                       EffectiveWaitTimeout())))
+            workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
         if (engineRunning == 0) break;
         busy = DrainRing(0) + DrainRing(1) > 0;
         MetronomeStep();
     }
+    wakeEvent.DisablePrecise();
     for (int r = 0; r < 2; ++r) ReleaseBuffers(r, sysEx[r]);
 }

@@ -23,6 +23,21 @@ namespace {
 CKavoApp theApp;
 
 const char kAlreadyRunningText[] = "KAVOは既に起動しています。";
+
+// Held for the program's life: of two starts that race past the window search (the
+// hidden window is made only later), only the first to take it stays. Per session, as
+// the notification icon is.
+const wchar_t kInstanceMutexName[] = L"Local\\Ombrix.Kavo2.Resident";
+HANDLE instanceMutex = nullptr;
+
+// Another instance of this program is resident: its hidden window (the title and our
+// own window class, so that an unrelated window of that name does not count), or the
+// instance mutex taken by a start that has not made its window yet.
+bool AnotherInstance(const std::string& title) {
+    if (::FindWindowA(kDefaultWindowClass, title.c_str())) return true;
+    instanceMutex = ::CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    return instanceMutex && ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
 const char kFirstRunText[] = "使用するMIDIデバイスを選択してください。";
 
 // The devices the engine opens: winmm, or the in-process virtual devices when the
@@ -74,7 +89,7 @@ BOOL CKavoApp::InitInstance() {
 
     // Another instance owns the devices and the icon: leave everything to it.
     const std::string title = LoadResString(IDS_WINDOW_TITLE);
-    if (::FindWindowA(nullptr, title.c_str())) {
+    if (AnotherInstance(title)) {
         DoMessageBox(kAlreadyRunningText, MB_OK | MB_ICONSTOP);
         exitCleanup = 0;
         return FALSE;
@@ -134,14 +149,26 @@ BOOL CKavoApp::InitInstance() {
 }
 
 int CKavoApp::ExitInstance() {
+    ShutDown();
+    if (exitCleanup == 1) trayWnd.DestroyWindow();
+    return CWinApp::ExitInstance();
+}
+
+void CKavoApp::ShutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
     if (engineRunning.load() == 1) StopRoutes();
     if (exitCleanup == 1) {
         SaveSettings(*this);
         DeleteTrayIcon(trayIcon);
         trayIconShown = false;
-        trayWnd.DestroyWindow();
     }
-    return CWinApp::ExitInstance();
+}
+
+void CKavoApp::RestoreTrayIcon() {
+    // Not before start-up has added it, nor after shut-down has taken it away.
+    if (!trayIconShown) return;
+    ReAddTrayIcon(trayIcon);
 }
 
 void CKavoApp::UpdateTrayIcon() {

@@ -19,6 +19,13 @@ public:
 
     // Shows the picture and tooltip that match the engine's state and the settings.
     void UpdateTrayIcon();
+    // Adds the icon again as it was last shown (the shell lost it, or had no
+    // notification area when the program started).
+    void RestoreTrayIcon();
+    // What shut-down does before the window goes: the routes stopped (which silences
+    // the outputs), the settings saved and the icon removed while exitCleanup is 1.
+    // Once: at the session's end, and then never again at the loop's end.
+    void ShutDown();
 
     PresetTable presetTable;
     CTrayWnd trayWnd;
@@ -27,6 +34,9 @@ public:
     // icon back from the shell.
     bool trayIconShown = false;
     int trayPicture = 0;
+
+private:
+    bool shutDown_ = false;
 };
 
 // 1 from program start; 0 once start-up gives up, and then shut-down saves nothing,

@@ -10,6 +10,7 @@
 #include "app/test_control_protocol.h"
 #include "app/test_control_dialog.h"
 #include "engine/engine.h"
+#include "platform/message_box.h"
 
 namespace {
 
@@ -102,6 +103,12 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
     case testctl::kQueryState:
         Reply(sender, QueryState());
         return 1;
+    case testctl::kQueryBox: {
+        const unsigned type = platform::LastSystemBoxType();
+        Reply(sender, "topmost=" + std::to_string((type & MB_TOPMOST) ? 1 : 0) +
+                          "\nsetforeground=" + std::to_string((type & MB_SETFOREGROUND) ? 1 : 0) + "\n");
+        return 1;
+    }
     case testctl::kQueryMenu: {
         const CTrayWnd& tray = TheKavoApp().trayWnd;
         Reply(sender, "open=" + std::to_string(tray.MenuOpen() ? 1 : 0) + "\nopenings=" +

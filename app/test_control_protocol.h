@@ -24,6 +24,9 @@ constexpr uintptr_t kDumpOutputTimed = 0x4B560006;
 // so far), then the items of the last menu opened, read from the real menu before it
 // was shown: "---" for a separator, else "<id> <x|-> <text>" (x: check mark).
 constexpr uintptr_t kQueryMenu = 0x4B560020;
+// How the message box last shown was made (its type's flags, which the system may not
+// show on the box's window): "topmost=0|1", "setforeground=0|1".
+constexpr uintptr_t kQueryBox = 0x4B560021;
 constexpr uintptr_t kReply = 0x4B56FFFF;
 
 struct FeedShort {

@@ -1,5 +1,6 @@
 #include "platform/message_box.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -14,7 +15,10 @@ std::mutex handlerMutex;
 MessageBoxHandler handlerFn = nullptr;
 void* handlerContext = nullptr;
 std::string appTitle = "Kavo2";
+std::atomic<unsigned> lastSystemType{0};
 }  // namespace
+
+unsigned LastSystemBoxType() { return lastSystemType.load(std::memory_order_relaxed); }
 
 void SetAppTitle(const char* title) { appTitle = title ? title : ""; }
 const char* AppTitle() { return appTitle.c_str(); }
@@ -36,7 +40,14 @@ int ShowMessageBox(const char* text, unsigned type) {
     }
     if (fn) return fn(text, type, ctx);
 #ifdef _WIN32
-    return MessageBoxA(GetActiveWindow(), text, appTitle.c_str(), type);
+    HWND owner = GetActiveWindow();
+    // A box with no window of ours under it (from start-up, the icon or the menu)
+    // would be kept behind other windows by the system's foreground lock, or only
+    // flash in the task bar: at a start at logon the user would never learn why
+    // nothing plays. A box over one of our dialogs comes up with it.
+    if (!owner) type |= MB_TOPMOST | MB_SETFOREGROUND;
+    lastSystemType.store(type, std::memory_order_relaxed);
+    return MessageBoxA(owner, text, appTitle.c_str(), type);
 #else
     // The host build has no windows: the text goes to the console (in code page 932).
     std::fprintf(stderr, "[%s] %s\n", appTitle.c_str(), text);

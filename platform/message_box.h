@@ -26,6 +26,10 @@ const char* AppTitle();
 // message-box call does; the handler sees the type after that addition.
 int ShowMessageBox(const char* text, unsigned type = kMbOk);
 
+// The type the system's box last shown was made with, as the system got it (0 before
+// the first): for the test channel, which cannot ask a box how it was made.
+unsigned LastSystemBoxType();
+
 using MessageBoxHandler = int (*)(const char* text, unsigned type, void* context);
 // Replaces the system's box (nullptr: the system's box again).
 void SetMessageBoxHandler(MessageBoxHandler handler, void* context);

@@ -74,6 +74,3 @@
 #define ID_APP_CLOSE 32774
 #define ID_PRESET_FIRST 20000
 #define ID_PRESET_LAST 20016
-
-// The hidden window's control identifier.
-#define IDC_TRAY_WINDOW 3000

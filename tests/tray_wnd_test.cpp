@@ -100,13 +100,23 @@ TEST(TrayClassLibraryTest, MessageMapsDispatchToTheRightHandler) {
     EXPECT_EQ(CWnd::FromHandle(hwnd), nullptr);
 }
 
-TEST(TrayWndTest, HiddenChildOfTheDesktopWithItsIdentifier) {
+TEST(TrayWndTest, HiddenTopLevelPopUpFoundByTitleAndClass) {
     CTrayWnd wnd;
     ASSERT_TRUE(wnd.CreateHidden());
     EXPECT_FALSE(::IsWindowVisible(wnd.m_hWnd));
-    EXPECT_TRUE(::GetWindowLongA(wnd.m_hWnd, GWL_STYLE) & WS_CHILD);
-    EXPECT_EQ(::GetWindowLongA(wnd.m_hWnd, GWL_ID), IDC_TRAY_WINDOW);
-    EXPECT_EQ(::GetAncestor(wnd.m_hWnd, GA_PARENT), ::GetDesktopWindow());
+    const LONG style = ::GetWindowLongA(wnd.m_hWnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & WS_CHILD);
+    EXPECT_EQ(::GetAncestor(wnd.m_hWnd, GA_ROOT), wnd.m_hWnd);
+    EXPECT_EQ(::GetWindow(wnd.m_hWnd, GW_OWNER), nullptr);
+    // Found by its class with its title (string 102, which this test program, having
+    // no string table, makes empty).
+    char title[32] = {};
+    ::GetWindowTextA(wnd.m_hWnd, title, sizeof title);
+    EXPECT_EQ(::FindWindowA(kDefaultWindowClass, title), wnd.m_hWnd);
+    // It can be the foreground window, which its menu needs to close on a click
+    // elsewhere; a child-style window cannot.
+    EXPECT_TRUE(::SetForegroundWindow(wnd.m_hWnd));
     wnd.DestroyWindow();
 }
 
@@ -268,6 +278,8 @@ public:
         links.settings = &current->settings;
         links.presets = &current->presets;
         links.makePortSetup = current->makePortSetup;
+        links.endSession = [] { current->log.push_back("session ended"); };
+        links.restoreIcon = [] { current->log.push_back("icon restored"); };
         return links;
     }
 
@@ -384,6 +396,19 @@ TEST_F(TrayCommandTest, DialogsOpenOnFirstUseAndStayMade) {
     EXPECT_EQ(portSetupDlg, first);
     EXPECT_TRUE(::IsWindowVisible(first->m_hWnd));
     EXPECT_TRUE(log.empty());
+}
+
+TEST_F(TrayCommandTest, SessionEndAndTheShellsRestartReachTheApplication) {
+    // Logoff is not refused; only an ending session (not a cancelled one) shuts down.
+    EXPECT_EQ(::SendMessageA(wnd.m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    ::SendMessageA(wnd.m_hWnd, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(log.empty());
+    ::SendMessageA(wnd.m_hWnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    // The shell's broadcast reaches a top-level window.
+    const UINT taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(HWND_BROADCAST, taskbarCreated, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    EXPECT_EQ(log, (std::vector<std::string>{"session ended", "icon restored"}));
 }
 
 TEST_F(TrayCommandTest, CloseDestroysTheDialogsInOrderAndQuits) {

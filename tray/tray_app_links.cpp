@@ -11,6 +11,8 @@ namespace {
 CDialog* MakePortSetup() { return new CPortSetupDlg(); }
 CDialog* MakeControlPanel() { return new CControlPanelDlg(); }
 CDialog* MakeAbout() { return new CAboutDlg(); }
+void EndSession() { TheKavoApp().ShutDown(); }
+void RestoreIcon() { TheKavoApp().RestoreTrayIcon(); }
 
 TrayWndLinks AppLinks() {
     CKavoApp& app = TheKavoApp();
@@ -20,6 +22,8 @@ TrayWndLinks AppLinks() {
     links.makePortSetup = &MakePortSetup;
     links.makeControlPanel = &MakeControlPanel;
     links.makeAbout = &MakeAbout;
+    links.endSession = &EndSession;
+    links.restoreIcon = &RestoreIcon;
     return links;
 }
 

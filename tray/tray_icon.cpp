@@ -48,3 +48,9 @@ int ModifyTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in
 }
 
 void DeleteTrayIcon(NOTIFYICONDATAA& record) { ::Shell_NotifyIconA(NIM_DELETE, &record); }
+
+void ReAddTrayIcon(NOTIFYICONDATAA& record) {
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uCallbackMessage = kTrayCallbackMessage;
+    ::Shell_NotifyIconA(NIM_ADD, &record);
+}

@@ -18,3 +18,6 @@ int AddTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in);
 // Changes picture and tip to what the state gives. Returns the picture.
 int ModifyTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in);
 void DeleteTrayIcon(NOTIFYICONDATAA& record);
+// Adds the icon again from the record as it stands: the picture and tip last shown,
+// the callback message.
+void ReAddTrayIcon(NOTIFYICONDATAA& record);

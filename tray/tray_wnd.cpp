@@ -18,6 +18,13 @@ namespace {
 CTrayWnd::CopyDataHandler copyDataHandler = nullptr;
 CTrayWnd::LinksProvider linksProvider = nullptr;
 
+// Broadcast by the shell when its notification area is made: at its start, and again
+// whenever it restarts (after a crash or an update), which leaves no icon behind.
+UINT TaskbarCreatedMessage() {
+    static const UINT message = ::RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
+
 TrayWndLinks Links() { return linksProvider ? linksProvider() : TrayWndLinks{}; }
 
 bool IsShown(const CDialog* dlg) { return dlg && dlg->m_hWnd && ::IsWindowVisible(dlg->m_hWnd); }
@@ -65,12 +72,22 @@ void CTrayWnd::SetLinksProvider(LinksProvider provider) { linksProvider = provid
 BOOL CTrayWnd::CreateHidden() {
     const std::string title = LoadResString(IDS_WINDOW_TITLE);
     const RECT rect = {0, 0, 10, 10};
-    if (!Create(nullptr, title.c_str(), WS_CHILD, rect, ::GetDesktopWindow(), IDC_TRAY_WINDOW)) return FALSE;
+    if (!Create(nullptr, title.c_str(), WS_POPUP, rect, nullptr, 0)) return FALSE;
     ShowWindow(SW_HIDE);
+    // A program started with more rights than the shell would not hear the shell's
+    // broadcast otherwise.
+    if (const UINT message = TaskbarCreatedMessage()) ::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
     return TRUE;
 }
 
 LRESULT CTrayWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ENDSESSION && wParam) {
+        // Windows ends the process after this returns, without leaving the message
+        // loop: shut-down's work must be done here or not at all.
+        if (auto end = Links().endSession) end();
+    } else if (message != 0 && message == TaskbarCreatedMessage()) {
+        if (auto restore = Links().restoreIcon) restore();
+    }
     if (message == kTrayCallbackMessage) {
         if (lParam == WM_RBUTTONUP) {
             OpenMenu();

@@ -36,12 +36,20 @@ struct TrayWndLinks {
     CDialog* (*makePortSetup)() = nullptr;
     CDialog* (*makeControlPanel)() = nullptr;
     CDialog* (*makeAbout)() = nullptr;
+    // The session ends (logoff, shutdown): what shut-down does, once.
+    void (*endSession)() = nullptr;
+    // The shell's notification area was (re)created: the icon goes back in.
+    void (*restoreIcon)() = nullptr;
 };
 
 class CTrayWnd : public CWnd {
 public:
-    // Creates the window: title string 102, child style, (0, 0)-(10, 10), the desktop
-    // as parent (a top-level window for FindWindow), identifier 3000; then hides it.
+    // Creates the window: title string 102, a top-level pop-up window that is never
+    // shown, (0, 0)-(10, 10), of the class library's default class (which, with the
+    // title, is what the single-instance test looks for). Top-level, because only a
+    // top-level window can be made the foreground window, which its pop-up menu needs
+    // to close when the user clicks elsewhere, and only top-level windows hear the
+    // shell's "TaskbarCreated" and the session's end.
     BOOL CreateHidden();
 
     // The links are asked for at each use, so that the provider may hand out objects

@@ -16,6 +16,7 @@
 //   kavo_driver close                   the tray menu's close command
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
+//   kavo_driver box-made                how the last box was made: topmost=, setforeground=
 //   kavo_driver dlg-... / caps-fail     the port setup dialog (kavo_driver_dialog.cpp)
 //   kavo_driver icon right|double|left|CODE   the icon's callback message (the right
 //                                       button's posted, the others sent)
@@ -26,6 +27,8 @@
 //                                       accelerator), or ESC, DOWN, UP, RETURN
 //   kavo_driver menu-gone [ms]          wait until no pop-up menu of the program is shown
 //   kavo_driver menu-rect               the shown pop-up menu's rectangle: X Y WIDTH HEIGHT
+//   kavo_driver foreground|icon-probe|icon-delete|taskbar-created|decoy|count-windows|
+//               box-style ...          the program on the desktop (kavo_driver_desktop.cpp)
 //   kavo_driver right-click-focus [ms]  put a window of the driver in front, right-click
 //                                       the icon; print "menu=0|1" (a menu came up) and
 //                                       "foreground=TITLE" (the window in front after it)
@@ -82,7 +85,10 @@ HWND MakeReplyWindow() {
     return ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 }
 
-HWND FindProgram() { return ::FindWindowA(nullptr, kTitle); }
+// The hidden window: its title and the class library's window class, as the program's
+// own single-instance test looks for it.
+const char kClass[] = "KavoWnd";
+HWND FindProgram() { return ::FindWindowA(kClass, kTitle); }
 
 // Sends one request; returns the program's result (0 when no program or no answer).
 LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
@@ -375,6 +381,12 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         Print(Cp932ToUtf8(MenuItemsOf(after)));
         return 0;
     }
+    if (command == "box-made") {
+        replied = false;
+        if (Request(testctl::kQueryBox, nullptr, 0) != 1 || !replied) return 1;
+        Print(replyText);
+        return 0;
+    }
     if (command == "menu-items") {
         std::string text;
         if (!QueryMenu(&text)) return 1;
@@ -419,6 +431,9 @@ long long SteadyMicros() {
         .count();
 }
 
+// The program on the desktop: foreground, icon, decoys, boxes (kavo_driver_desktop.cpp).
+int DesktopCommand(const std::string& command, int argc, char** argv);
+
 // The port setup dialog's commands (kavo_driver_dialog.cpp).
 bool IsDialogCommand(const std::string& command);
 int DialogCommand(int argc, char** argv);
@@ -432,6 +447,7 @@ int main(int argc, char** argv) {
     uint32_t b = 0;
 
     if (const int rc = MenuCommand(command, argc, argv); rc >= 0) return rc;
+    if (const int rc = DesktopCommand(command, argc, argv); rc >= 0) return rc == 2 ? Usage() : rc;
     if (command == "now") {
         std::printf("%lld\n", SteadyMicros());
         return 0;

@@ -55,7 +55,6 @@ const DialogKind kDialogs[] = {
 };
 const DialogKind* kind = &kDialogs[0];
 
-std::string Utf8(const std::wstring& w) { return ToUtf8(w); }
 std::string FromCp932(const std::string& s) { return Cp932ToUtf8(s); }
 
 void Out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
@@ -127,7 +126,7 @@ LRESULT CALLBACK ReplyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
-    HWND program = ::FindWindowA(nullptr, "KAVO2.0");
+    HWND program = ::FindWindowA("KavoWnd", "KAVO2.0");
     if (!program) {
         std::fprintf(stderr, "kavo_driver: no window KAVO2.0\n");
         return 0;

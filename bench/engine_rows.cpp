@@ -83,6 +83,9 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
         // Recording must not allocate while the row is timed.
         dev.ReserveOutRecord(static_cast<uint32_t>(r), count + 64, 0);
     }
+    // The engine counts drops for its whole life, not per start.
+    uint64_t dropsBefore = 0;
+    for (int r = 0; r < routes; ++r) dropsBefore += ringDrops[r].load();
     StartRoutes();
     std::vector<std::thread> feeders;
     for (int r = 0; r < routes; ++r) {
@@ -95,6 +98,7 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
     for (int r = 0; r < routes; ++r) dev.WaitForOutEvents(static_cast<uint32_t>(r), count, std::chrono::seconds(5));
     LatencyRun run;
     for (int r = 0; r < routes; ++r) run.ringDrops += ringDrops[r].load();
+    run.ringDrops -= dropsBefore;
     StopRoutes();
 
     std::vector<double> latencyUs;

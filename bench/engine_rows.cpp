@@ -112,6 +112,7 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
 MetronomeRun RunMetronome(int tempo, size_t intervals) {
     MetronomeRun res;
     res.tempo = tempo;
+    res.requested = intervals;
     res.nominalMs = 60000.0 / tempo;
     Session session(1);
     midi::VirtualMidi& dev = session.dev();

@@ -16,7 +16,8 @@ constexpr size_t kMaxSequence = size_t(1) << 20;
 
 struct MetronomeRun {
     int tempo = 0;
-    size_t intervals = 0;      // beat intervals measured (beats - 1)
+    size_t requested = 0;      // beat intervals asked for
+    size_t intervals = 0;      // beat intervals measured (beats - 1); fewer when beats were missing
     double nominalMs = 0;      // 60000 / mTempo
     double meanExcessMs = 0;   // mean interval - nominal
     double jitterP99Ms = 0;    // 99th percentile of |interval - median interval|

@@ -18,7 +18,10 @@
 
 namespace platform {
 
-enum class RegRoot { LocalMachine, CurrentUser };
+// HKEY_LOCAL_MACHINE as a 64-bit program sees it, HKEY_CURRENT_USER, and the
+// 32-bit view of HKEY_LOCAL_MACHINE, where a 32-bit program's settings live (on a
+// 32-bit system, and in the host's in-memory registry, a root of its own).
+enum class RegRoot { LocalMachine, CurrentUser, LocalMachine32 };
 
 // Value types, with the system's numbers.
 constexpr uint32_t kRegNone = 0;
@@ -106,7 +109,7 @@ private:
     Key* Make(RegRoot root, const char* path);
 
     std::map<std::string, Key> keys_;  // by root tag + folded path; nodes never move
-    bool refuse_[2] = {false, false};
+    bool refuse_[3] = {false, false, false};
     int openHandles_ = 0;
 };
 

@@ -25,11 +25,12 @@ std::string Fold(const char* text) {
     return out;
 }
 
-std::string KeyId(RegRoot root, const char* path) {
-    return (root == RegRoot::LocalMachine ? "M:" : "U:") + Fold(path);
-}
+int RootIndex(RegRoot root) { return root == RegRoot::LocalMachine ? 0 : root == RegRoot::CurrentUser ? 1 : 2; }
 
-int RootIndex(RegRoot root) { return root == RegRoot::LocalMachine ? 0 : 1; }
+std::string KeyId(RegRoot root, const char* path) {
+    static const char* const tags[3] = {"M:", "U:", "M32:"};
+    return tags[RootIndex(root)] + Fold(path);
+}
 
 }  // namespace
 

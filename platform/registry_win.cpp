@@ -6,20 +6,23 @@
 namespace platform {
 namespace {
 
-HKEY RootKey(RegRoot root) { return root == RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY RootKey(RegRoot root) { return root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+// The 32-bit view is HKEY_LOCAL_MACHINE opened with the flag that selects it.
+REGSAM View(RegRoot root) { return root == RegRoot::LocalMachine32 ? KEY_WOW64_32KEY : 0; }
 
 class Advapi32Registry : public Registry {
 public:
     RegKey OpenKey(RegRoot root, const char* path, RegAccess access) override {
         HKEY key = nullptr;
-        const REGSAM sam = access == RegAccess::Read ? KEY_READ : KEY_WRITE;
+        const REGSAM sam = (access == RegAccess::Read ? KEY_READ : KEY_WRITE) | View(root);
         if (RegOpenKeyExA(RootKey(root), path, 0, sam, &key) != ERROR_SUCCESS) return nullptr;
         return key;
     }
 
     RegKey CreateKey(RegRoot root, const char* path) override {
         HKEY key = nullptr;
-        if (RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+        if (RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | View(root), nullptr, &key,
                             nullptr) != ERROR_SUCCESS)
             return nullptr;
         return key;

@@ -13,12 +13,20 @@ using platform::RegRoot;
 namespace {
 
 const char kMainKey[] = "SOFTWARE\\Ombrix\\Kavo2";
-const char kControllerKey[] = "SOFTWARE\\Ombrix\\Kavo2\\Controller";
 
-std::string PortKey(int route) {
-    char path[64];
-    std::snprintf(path, sizeof path, "SOFTWARE\\Ombrix\\Kavo2\\Port%d", route + 1);
-    return path;
+// A place the settings may live: a root and the main key's path under it; the
+// sub-keys "Port1", "Port2" and "Controller" are below the main key.
+struct Place {
+    RegRoot root;
+    std::string main;
+    std::string Port(int route) const { return main + "\\Port" + std::to_string(route + 1); }
+    std::string Controller() const { return main + "\\Controller"; }
+};
+
+bool HasMainKey(const Place& p) {
+    CRegistryKey key;
+    key.Open(p.main.c_str(), kRegistryRead, p.root);
+    return key.IsOpen();
 }
 
 // Where the settings live. An ordinary user cannot write under HKEY_LOCAL_MACHINE on
@@ -31,10 +39,25 @@ std::string PortKey(int route) {
 //   can be opened or created for writing, else to HKEY_CURRENT_USER.
 // Once the settings have moved to HKEY_CURRENT_USER they stay there; values only ever
 // set by hand under HKEY_LOCAL_MACHINE ("Time Out", "Init") are then no longer read.
-RegRoot LoadRoot() {
-    CRegistryKey key;
-    key.Open(kMainKey, kRegistryRead, RegRoot::CurrentUser);
-    return key.IsOpen() ? RegRoot::CurrentUser : RegRoot::LocalMachine;
+//
+// A 32-bit build of this program wrote the same keys into the 32-bit view of
+// HKEY_LOCAL_MACHINE, or, started unelevated on a Windows that virtualises such writes,
+// into the user's virtual store (below the 32-bit view's "WOW6432Node" on a 64-bit
+// system). Where neither place above holds the main key, loading looks there, in that
+// order, so that such a user is not asked for devices again and keeps "Time Out" and
+// "Init"; saving goes where it always goes.
+Place LoadPlace() {
+    const std::string virtualStore = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\";
+    const Place places[] = {
+        {RegRoot::CurrentUser, kMainKey},
+        {RegRoot::LocalMachine, kMainKey},
+        {RegRoot::LocalMachine32, kMainKey},
+        {RegRoot::CurrentUser, virtualStore + "WOW6432Node\\Ombrix\\Kavo2"},
+        {RegRoot::CurrentUser, virtualStore + "Ombrix\\Kavo2"},
+    };
+    for (const Place& p : places)
+        if (HasMainKey(p)) return p;
+    return places[1];  // a first run: nothing anywhere, read from the usual place
 }
 
 // Leaves key open for writing on the main key of the root it chose (or null when even
@@ -62,9 +85,9 @@ int32_t InRangeOr(int32_t v, int32_t lo, int32_t hi, int32_t def) { return v < l
 }  // namespace
 
 int LoadSettings(KavoSettings& s, uint32_t& timeOut) {
-    const RegRoot root = LoadRoot();
+    const Place place = LoadPlace();
     CRegistryKey key;
-    key.Open(kMainKey, kRegistryRead, root);
+    key.Open(place.main.c_str(), kRegistryRead, place.root);
     const int found = key.IsOpen() ? 1 : 0;
 
     // The value may hold up to 511 bytes; the field takes what a preset name may hold,
@@ -75,7 +98,7 @@ int LoadSettings(KavoSettings& s, uint32_t& timeOut) {
     timeOut = key.ReadDword("Time Out", 1);
 
     for (int r = 0; r < 2; ++r) {
-        key.Open(PortKey(r).c_str(), kRegistryRead, root);
+        key.Open(place.Port(r).c_str(), kRegistryRead, place.root);
         RouteSettings& route = s.routeSettings[r];
         route.Enabled = Signed(key.ReadDword("Enabled", 0));
         route.MIDIIn = Signed(key.ReadDword("MIDIIn", static_cast<uint32_t>(NO_DEVICE)));
@@ -97,7 +120,7 @@ int LoadSettings(KavoSettings& s, uint32_t& timeOut) {
     //   tOctave   95..105   default 100 a damaged value must not shift every note
     // Channel, the route settings, "Time Out" and the switches (made 0 or 1) are used
     // as read.
-    key.Open(kControllerKey, kRegistryRead, root);
+    key.Open(place.Controller().c_str(), kRegistryRead, place.root);
     s.Port = InRangeOr(Signed(key.ReadDword("Port", 0)), 0, 1, 0);
     s.Channel = Signed(key.ReadDword("Channel", 16));
     s.VelConvertion = Switch(key.ReadDword("VelConvertion", 0));
@@ -118,7 +141,7 @@ int LoadSettings(KavoSettings& s, uint32_t& timeOut) {
 
 void SaveSettings(const KavoSettings& s) {
     CRegistryKey key;
-    const RegRoot root = OpenMainForSave(key);
+    const Place place = {OpenMainForSave(key), kMainKey};
 
     // The field may lack its NUL if someone filled all 40 bytes.
     char name[kNameSize + 1];
@@ -128,14 +151,14 @@ void SaveSettings(const KavoSettings& s) {
 
     // "Init" is left alone: a value set by hand survives every save.
     for (int r = 0; r < 2; ++r) {
-        key.Open(PortKey(r).c_str(), kRegistryWrite, root);
+        key.Open(place.Port(r).c_str(), kRegistryWrite, place.root);
         const RouteSettings& route = s.routeSettings[r];
         key.WriteDword("MIDIIn", static_cast<uint32_t>(route.MIDIIn));
         key.WriteDword("MIDIOut", static_cast<uint32_t>(route.MIDIOut));
         key.WriteDword("Enabled", static_cast<uint32_t>(route.Enabled));
     }
 
-    key.Open(kControllerKey, kRegistryWrite, root);
+    key.Open(place.Controller().c_str(), kRegistryWrite, place.root);
     key.WriteDword("Port", static_cast<uint32_t>(s.Port.load()));
     key.WriteDword("Channel", static_cast<uint32_t>(s.Channel));
     key.WriteDword("VelConvertion", SwitchBits(s.VelConvertion));

@@ -10,6 +10,7 @@
 
 #include "platform/registry.h"
 #include "store/registry_key.h"
+#include "store/settings_store.h"
 
 namespace {
 
@@ -61,6 +62,41 @@ TEST_F(Advapi32RegistryTest, KeepsSizeTypeAndCaseRules) {
     EXPECT_EQ(key.ReadString("Name", "dflt"), "Live \x82\xA0");
     EXPECT_EQ(key.ReadString("Long511", "dflt"), std::string(511, 'n'));
     EXPECT_EQ(key.ReadString("Long512", "dflt"), "dflt");
+}
+
+// The settings a 32-bit build left in the 32-bit view of HKEY_LOCAL_MACHINE: a view of
+// its own under this 64-bit program, which the store reads when nothing else holds
+// the settings. The test prefix is fresh, so the program's key is free to use here.
+TEST(Advapi32RegistryViewTest, SettingsInThe32BitViewAreFound) {
+    platform::SetRegistry(nullptr);
+    const char main[] = "SOFTWARE\\Ombrix\\Kavo2";
+    HKEY existing = nullptr;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        if (RegOpenKeyExA(root, main, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+            RegCloseKey(existing);
+            GTEST_SKIP() << "the program's own settings exist here; not touched";
+        }
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrix\\Kavo2\\Controller", 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD tempo = 77;
+    RegSetValueExA(key, "mTempo", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&tempo), sizeof tempo);
+    RegCloseKey(key);
+
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, main, 0, KEY_READ, &existing), ERROR_SUCCESS)
+        << "the 64-bit view does not see it";
+    KavoSettings s;
+    uint32_t timeOut = 0;
+    EXPECT_EQ(LoadSettings(s, timeOut), 1);
+    EXPECT_EQ(s.mTempo, 77);
+
+    HKEY software = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) == ERROR_SUCCESS) {
+        RegDeleteTreeA(software, "Ombrix");
+        RegCloseKey(software);
+    }
 }
 
 }  // namespace

@@ -380,6 +380,59 @@ TEST_F(SettingsStoreTest, LoadingPrefersCurrentUserWhenItsMainKeyExists) {
     EXPECT_EQ(s.mTempo, 120);
 }
 
+TEST_F(SettingsStoreTest, SettingsOfA32BitBuildAreFoundWhereNoOtherPlaceHoldsThem) {
+    const RegRoot HKLM32 = RegRoot::LocalMachine32;
+    const std::string vs = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\";
+    const std::string vsWow = vs + "WOW6432Node\\Ombrix\\Kavo2";
+    const std::string vsPlain = vs + "Ombrix\\Kavo2";
+    struct Place {
+        RegRoot root;
+        std::string main;
+    };
+    const Place user = {HKCU, kMain}, machine = {HKLM, kMain}, machine32 = {HKLM32, kMain},
+                storeWow = {HKCU, vsWow}, store = {HKCU, vsPlain};
+    struct Case {
+        const char* what;
+        std::vector<Place> seeded;  // each with its own Name, the winner's read
+        const char* name;
+    };
+    const Case cases[] = {
+        {"the user's branch first", {user, machine, machine32, storeWow}, "0"},
+        {"then the machine's 64-bit view", {machine, machine32, storeWow}, "0"},
+        {"then its 32-bit view", {machine32, storeWow, store}, "0"},
+        {"then the virtual store of a 32-bit program on a 64-bit system", {storeWow, store}, "0"},
+        {"then that of a 32-bit system", {store}, "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reg.Clear();
+        for (size_t i = 0; i < c.seeded.size(); ++i) {
+            const Place& p = c.seeded[i];
+            reg.SeedString(p.root, p.main.c_str(), "Name", std::to_string(i));
+            reg.SeedDword(p.root, p.main.c_str(), "Time Out", 10 + static_cast<uint32_t>(i));
+            reg.SeedDword(p.root, (p.main + "\\Port1").c_str(), "Init", 20 + static_cast<uint32_t>(i));
+            reg.SeedDword(p.root, (p.main + "\\Controller").c_str(), "mTempo", 60 + static_cast<uint32_t>(i));
+        }
+        KavoSettings s;
+        EXPECT_EQ(Load(s), 1) << "not a first run";
+        EXPECT_STREQ(s.Name, c.name);
+        EXPECT_EQ(timeOut, 10u);
+        EXPECT_EQ(s.routeSettings[0].Init, 20);
+        EXPECT_EQ(s.mTempo, 60);
+    }
+
+    // Found in the 32-bit view, saved where saves always go: the machine's own view
+    // when it can be written; the next load finds it there.
+    reg.Clear();
+    reg.SeedString(HKLM32, kMain, "Name", "old");
+    KavoSettings s;
+    Load(s);
+    s.mTempo = 99;
+    SaveSettings(s);
+    EXPECT_EQ(Stored(HKLM, kController, "mTempo"), 99u);
+    EXPECT_FALSE(reg.HasValue(HKLM32, kController, "mTempo")) << "the old place is left as it was";
+}
+
 TEST_F(SettingsStoreTest, SavesFollowTheSettingsToCurrentUserEvenWhenLocalMachineIsWritable) {
     // Settings moved to HKEY_CURRENT_USER once; later the program runs with rights.
     reg.SeedString(HKCU, kMain, "Name", "user");

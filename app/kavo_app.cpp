@@ -13,6 +13,7 @@
 #include "platform/virtual/virtual_midi.h"
 #include "platform/winmm/winmm_backend.h"
 #include "res/resource.h"
+#include "store/preset_names.h"
 #include "store/settings_store.h"
 #include "tray/tray_icon.h"
 
@@ -110,6 +111,7 @@ BOOL CKavoApp::InitInstance() {
     // Read before anything can write the preset file: a first run must not replace an
     // existing PORT.KAV with an empty table.
     LoadPresets(presetTable);
+    LoadPresetDeviceNames(presetNames, presetTable.count);
     CPortSetupDlg::BindSettings(this, &presetTable);
     if (!found) {
         DoMessageBox(kFirstRunText, MB_OK | MB_ICONINFORMATION);

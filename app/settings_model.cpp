@@ -1,12 +1,24 @@
 #include "app/settings_model.h"
 
+#include "app/device_names.h"
 #include "engine/engine.h"
+#include "engine/engine_internal.h"
+
+namespace {
+// The settings whose routes follow their devices' names at every start: those the
+// engine is bound to (once the engine is bound elsewhere, these may be gone).
+KavoSettings* followed = nullptr;
+void FollowBound() {
+    if (followed && &EngineSettings() == followed) FollowDevicesByName(*followed);
+}
+}  // namespace
 
 void KavoSettings::CopyStoredToActive() {
     for (int r = 0; r < 2; ++r) {
         activeIn[r] = routeSettings[r].MIDIIn;
         activeOut[r] = routeSettings[r].MIDIOut;
         activeEnabled[r] = routeSettings[r].Enabled;
+        activeNames[r] = routeNames[r];
     }
 }
 
@@ -17,6 +29,8 @@ int16_t TransposeSemitonesFor(int32_t tOctave) {
 
 void SeedEngine(KavoSettings& s) {
     BindEngineSettings(&s);
+    followed = &s;
+    SetBeforeStartHook(&FollowBound);
     velConvertOn = s.VelConvertion ? 1 : 0;
     transposeOn = s.TransPose ? 1 : 0;
     metronomeOn = 0;  // the stored Metronome switch does not start it at start-up

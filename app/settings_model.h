@@ -25,6 +25,21 @@ inline bool IsRouteConfigured(int32_t in, int32_t out, int32_t enabled) {
 
 constexpr int kNameSize = 40;  // the Name field, NUL included
 
+// A device's product name as the system gives it (MIDIINCAPS' szPname), NUL included.
+// The names of a route's devices are stored beside their indices, so that a route
+// follows its devices when the system numbers them anew.
+constexpr int kDeviceNameSize = 32;
+struct RouteDeviceNames {
+    char in[kDeviceNameSize];   // empty: not known
+    char out[kDeviceNameSize];
+};
+// The device names of each preset's two routes, slot by slot beside the preset table
+// (in a companion file of its own: the preset file keeps its layout).
+constexpr int kPresetSlots = 16;
+struct PresetDeviceNames {
+    RouteDeviceNames routes[kPresetSlots][2];
+};
+
 struct KavoSettings {
     RouteSettings routeSettings[2] = {{0, NO_DEVICE, NO_DEVICE, 0}, {0, NO_DEVICE, NO_DEVICE, 0}};
     char Name[kNameSize] = {};
@@ -50,6 +65,11 @@ struct KavoSettings {
     int32_t activeIn[2] = {NO_DEVICE, NO_DEVICE};
     int32_t activeOut[2] = {NO_DEVICE, NO_DEVICE};
     int32_t activeEnabled[2] = {0, 0};
+    // The names of the devices of routeSettings and of the active assignment, and of
+    // every preset's.
+    RouteDeviceNames routeNames[2] = {};
+    RouteDeviceNames activeNames[2] = {};
+    PresetDeviceNames presetNames = {};
 
     // The active assignment from the stored one (start-up, Apply, "Default (&0)").
     void CopyStoredToActive();
@@ -63,5 +83,6 @@ int16_t TransposeSemitonesFor(int32_t tOctave);
 // Makes the engine's copies of the settings (the start-up seeding): the conversion
 // flags, the transformed route, the velocity table and the transpose amount; the
 // metronome off; the engine stopped. Binds the engine to these settings, which its
-// worker and StartRoutes read from then on.
+// worker and StartRoutes read from then on, and lets their routes follow their
+// devices' names at every start (FollowDevicesByName).
 void SeedEngine(KavoSettings& settings);

@@ -156,7 +156,9 @@ void CPortSetupDlg::OnApply() { ApplySettings(); }
 void CPortSetupDlg::OnStorePreset() {
     if (!boundPresets) return;
     const std::string text = NameText();
-    const StoreResult stored = portsetup::StoreFormAsPreset(*boundPresets, text.c_str(), ReadForm());
+    const StoreResult stored =
+        boundSettings ? portsetup::StoreFormAsPreset(*boundPresets, boundSettings->presetNames, text.c_str(), ReadForm())
+                      : portsetup::StoreFormAsPreset(*boundPresets, text.c_str(), ReadForm());
     if (stored.outcome == StoreOutcome::Added)
         InsertNameEntry(stored.slot, SlotName(*boundPresets, stored.slot).c_str(), stored.slot);
     if (stored.outcome == StoreOutcome::Added || stored.outcome == StoreOutcome::Replaced)
@@ -167,7 +169,8 @@ void CPortSetupDlg::OnRemovePreset() {
     if (!boundPresets) return;
     // Looked up uncut: a text longer than any name removes nothing.
     const std::string text = NameText();
-    const int removed = RemovePreset(*boundPresets, text.c_str());
+    const int removed = boundSettings ? portsetup::RemoveNamedPreset(*boundPresets, boundSettings->presetNames, text.c_str())
+                                      : RemovePreset(*boundPresets, text.c_str());
     if (removed < 0) return;
     ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CB_DELETESTRING, static_cast<WPARAM>(removed), 0);
     ::SetWindowTextA(NameEdit(), "");

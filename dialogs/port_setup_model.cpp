@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "app/device_names.h"
 #include "engine/engine.h"
 #include "platform/message_box.h"
 #include "platform/midi.h"
 #include "store/cp932.h"
+#include "store/preset_names.h"
 #include "store/settings_store.h"
 
 namespace portsetup {
@@ -69,6 +71,15 @@ void RoutesOfForm(const PortForm& form, RouteSettings (&routes)[2]) {
     }
 }
 
+void NamesOfForm(const PortForm& form, RouteDeviceNames (&names)[2]) {
+    const std::vector<std::string> ins = PresentInputNames();
+    const std::vector<std::string> outs = PresentOutputNames();
+    for (int r = 0; r < 2; ++r) {
+        DeviceNameAt(names[r].in, form.inSel[r] < 0 ? NO_DEVICE : form.inSel[r], ins);
+        DeviceNameAt(names[r].out, form.outSel[r] < 0 ? NO_DEVICE : form.outSel[r], outs);
+    }
+}
+
 int NameEntryFor(const PresetTable& t, const char* name) {
     if (!name || name[0] == '\0') return -1;
     return FindPreset(t, name);
@@ -102,12 +113,31 @@ StoreResult StoreFormAsPreset(PresetTable& t, const char* text, const PortForm& 
     return result;
 }
 
+StoreResult StoreFormAsPreset(PresetTable& t, PresetDeviceNames& names, const char* text, const PortForm& form) {
+    const StoreResult result = StoreFormAsPreset(t, text, form);
+    if (result.outcome == StoreOutcome::Added || result.outcome == StoreOutcome::Replaced)
+        NamesOfForm(form, names.routes[result.slot]);
+    return result;
+}
+
+int RemoveNamedPreset(PresetTable& t, PresetDeviceNames& names, const char* text) {
+    const int removed = RemovePreset(t, text);
+    // As the table does: each later slot a step toward the front, the last one kept.
+    for (int j = removed; removed >= 0 && j < kPresetSlots - 1; ++j) {
+        names.routes[j][0] = names.routes[j + 1][0];
+        names.routes[j][1] = names.routes[j + 1][1];
+    }
+    return removed;
+}
+
 StoreResult ApplySettings(KavoSettings& app, PresetTable& t, const char* boxText, const PortForm& form, int firstRun) {
     NameFromBoxText(app.Name, boxText);
-    const StoreResult stored = StoreFormAsPreset(t, app.Name, form);
+    const StoreResult stored = StoreFormAsPreset(t, app.presetNames, app.Name, form);
     RoutesOfForm(form, app.routeSettings);
+    NamesOfForm(form, app.routeNames);
     SaveSettings(app);
     SavePresets(t);
+    SavePresetDeviceNames(app.presetNames, t.count);
     app.pickedEntry = -1;
     app.CopyStoredToActive();
     if (firstRun != 1) {

@@ -78,6 +78,9 @@ PortForm FormForRoutes(const RouteSettings (&routes)[2], const ListState& lists)
 // The route records a form stands for (StorePreset and Apply): no selection is
 // NO_DEVICE, a checked box is Enabled 1, Init is the carried value.
 void RoutesOfForm(const PortForm& form, RouteSettings (&routes)[2]);
+// The names of the devices a form selects, as the system gives them now, stored
+// beside the indices so that the routes follow their devices.
+void NamesOfForm(const PortForm& form, RouteDeviceNames (&names)[2]);
 
 // The name-box entry ShowSettings selects for name: the preset whose whole name equals
 // it (letters A-Z matching a-z), or -1, and then the name goes into the edit field.
@@ -107,6 +110,12 @@ void NameFromBoxText(char (&name)[kNameSize], const char* text);
 // nothing, also for a name already in the table; an empty name does nothing. The
 // window inserts a name-box entry when the result is Added.
 StoreResult StoreFormAsPreset(PresetTable& t, const char* text, const PortForm& form);
+// The same, keeping names (the presets' device names, slot by slot) in step with the
+// table: the stored slot takes the form's device names.
+StoreResult StoreFormAsPreset(PresetTable& t, PresetDeviceNames& names, const char* text, const PortForm& form);
+// "－": removes the preset named text and moves the later slots' device names a slot
+// toward the front with their presets. Returns the removed position, or -1.
+int RemoveNamedPreset(PresetTable& t, PresetDeviceNames& names, const char* text);
 
 // Apply (and the first step of OK), in its order: Name from the box's text; the form
 // as the preset of that name (above; Apply goes on whatever that gives); routeSettings

@@ -62,6 +62,10 @@ extern std::recursive_mutex outputLock[2];
 void BindEngineSettings(const KavoSettings* settings);
 // Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
 void SetStatusListener(void (*listener)());
+// Called as the first step of StartRoutes, on the user-interface thread, before the
+// active assignment is read (the program lets the routes follow their devices' names
+// there). Null: nothing.
+void SetBeforeStartHook(void (*hook)());
 
 void StartRoutes();
 void StopRoutes();

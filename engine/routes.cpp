@@ -111,6 +111,7 @@ void MidiInCallback2(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, 
 }
 
 void StartRoutes() {
+    RunBeforeStartHook();  // before the active assignment is read: it may change there
     const KavoSettings& s = EngineSettings();
     engineRunning = 1;
     routeIn[0] = routeIn[1] = nullptr;

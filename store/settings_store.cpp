@@ -104,6 +104,11 @@ int LoadSettings(KavoSettings& s, uint32_t& timeOut) {
         route.MIDIIn = Signed(key.ReadDword("MIDIIn", static_cast<uint32_t>(NO_DEVICE)));
         route.MIDIOut = Signed(key.ReadDword("MIDIOut", static_cast<uint32_t>(NO_DEVICE)));
         route.Init = Signed(key.ReadDword("Init", 0));
+        // The devices' names beside their indices (absent in settings of older
+        // versions: the route then learns them at its next start).
+        RouteDeviceNames& names = s.routeNames[r];
+        Cp932CopyCut(names.in, key.ReadString("MIDIInName", "").c_str(), kDeviceNameSize - 1);
+        Cp932CopyCut(names.out, key.ReadString("MIDIOutName", "").c_str(), kDeviceNameSize - 1);
     }
 
     // Out-of-range values (hand-edited or damaged) never leave here:
@@ -156,6 +161,10 @@ void SaveSettings(const KavoSettings& s) {
         key.WriteDword("MIDIIn", static_cast<uint32_t>(route.MIDIIn));
         key.WriteDword("MIDIOut", static_cast<uint32_t>(route.MIDIOut));
         key.WriteDword("Enabled", static_cast<uint32_t>(route.Enabled));
+        // Bounded: a field filled to its last byte has no NUL.
+        const RouteDeviceNames& names = s.routeNames[r];
+        key.WriteString("MIDIInName", std::string(names.in, strnlen(names.in, kDeviceNameSize)).c_str());
+        key.WriteString("MIDIOutName", std::string(names.out, strnlen(names.out, kDeviceNameSize)).c_str());
     }
 
     key.Open(place.Controller().c_str(), kRegistryWrite, place.root);

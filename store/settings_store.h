@@ -1,6 +1,7 @@
 #pragma once
 // The settings model in the registry: "SOFTWARE\Ombrix\Kavo2" ("Name", "Time Out"),
-// its sub-keys "Port1" and "Port2" (one route each) and "Controller".
+// its sub-keys "Port1" and "Port2" (one route each: "Enabled", "MIDIIn", "MIDIOut",
+// "Init", and the devices' names "MIDIInName" and "MIDIOutName") and "Controller".
 #include <cstdint>
 
 #include "app/settings_model.h"

@@ -60,6 +60,7 @@ protected:
     // Stores and activates route r's assignment.
     void Assign(int r, int32_t in, int32_t out, int32_t enabled = 1) {
         settings.routeSettings[r] = RouteSettings{enabled, in, out, 0};
+        settings.routeNames[r] = RouteDeviceNames{};  // learnt again at the next start
         settings.CopyStoredToActive();
     }
 

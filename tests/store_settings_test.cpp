@@ -291,7 +291,7 @@ TEST_F(SettingsStoreTest, SaveThenLoadGivesTheSameSettings) {
         EXPECT_EQ(type, platform::kRegDword) << name;
     }
     EXPECT_EQ(reg.ValueCount(HKLM, kController), 14u);
-    EXPECT_EQ(reg.ValueCount(HKLM, kPort1), 3u);
+    EXPECT_EQ(reg.ValueCount(HKLM, kPort1), 5u) << "the indices, Enabled and the devices' two names";
     EXPECT_EQ(reg.ValueCount(HKLM, kMain), 1u) << "only Name: Time Out is never written";
 
     KavoSettings loaded;

@@ -167,6 +167,7 @@ void CTrayWnd::PickPresetEntry(UINT id) {
             s.activeIn[r] = t.ports[preset][r].MIDIIn;
             s.activeOut[r] = t.ports[preset][r].MIDIOut;
             s.activeEnabled[r] = t.ports[preset][r].Enabled;
+            s.activeNames[r] = s.presetNames.routes[preset][r];
         }
         // The slot holds at most 36 bytes and its NUL; the bound keeps a damaged
         // slot from overrunning Name.

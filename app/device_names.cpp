@@ -1,0 +1,67 @@
+#include "app/device_names.h"
+
+#include <cstring>
+
+#include "platform/midi.h"
+#include "store/cp932.h"
+
+namespace {
+
+using CapsQuery = midi::Result (*)(uint32_t, char (&)[midi::kNameSize]);
+
+std::vector<std::string> Names(uint32_t count, CapsQuery query) {
+    std::vector<std::string> names;
+    names.reserve(count);
+    for (uint32_t j = 0; j < count; ++j) {
+        char name[midi::kNameSize] = {};
+        // A driver's name field need not end in a NUL.
+        names.emplace_back(query(j, name) == midi::kNoError ? std::string(name, strnlen(name, sizeof name)) : "");
+    }
+    return names;
+}
+
+bool Named(const char* name) { return name && name[0] != '\0'; }
+
+void Follow(int32_t& index, char (&name)[kDeviceNameSize], const std::vector<std::string>& present) {
+    if (!Named(name)) {
+        DeviceNameAt(name, index, present);
+        return;
+    }
+    index = FollowDevice(index, name, present);
+}
+
+}  // namespace
+
+std::vector<std::string> PresentInputNames() { return Names(midi::InGetNumDevs(), &midi::InGetDevCaps); }
+std::vector<std::string> PresentOutputNames() { return Names(midi::OutGetNumDevs(), &midi::OutGetDevCaps); }
+
+int32_t FollowDevice(int32_t index, const char* name, const std::vector<std::string>& present) {
+    if (index == NO_DEVICE || !Named(name)) return index;
+    const std::string wanted(name, strnlen(name, kDeviceNameSize));
+    if (index >= 0 && static_cast<size_t>(index) < present.size() && present[static_cast<size_t>(index)] == wanted)
+        return index;
+    int32_t found = -1;
+    for (size_t j = 0; j < present.size(); ++j) {
+        if (present[j] != wanted) continue;
+        if (found >= 0) return index;  // two devices of that name: no telling which
+        found = static_cast<int32_t>(j);
+    }
+    return found >= 0 ? found : index;
+}
+
+void DeviceNameAt(char (&name)[kDeviceNameSize], int32_t index, const std::vector<std::string>& present) {
+    std::memset(name, 0, sizeof name);
+    if (index < 0 || static_cast<size_t>(index) >= present.size()) return;
+    Cp932CopyCut(name, present[static_cast<size_t>(index)].c_str(), kDeviceNameSize - 1);
+}
+
+void FollowDevicesByName(KavoSettings& s) {
+    const std::vector<std::string> ins = PresentInputNames();
+    const std::vector<std::string> outs = PresentOutputNames();
+    for (int r = 0; r < 2; ++r) {
+        Follow(s.routeSettings[r].MIDIIn, s.routeNames[r].in, ins);
+        Follow(s.routeSettings[r].MIDIOut, s.routeNames[r].out, outs);
+        Follow(s.activeIn[r], s.activeNames[r].in, ins);
+        Follow(s.activeOut[r], s.activeNames[r].out, outs);
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Routes follow their devices by name. Device indices are the system's enumeration
+// order, which changes when a device is plugged into another port, another device is
+// added or the system renumbers them; a route whose stored index now names another
+// device would open the wrong one, or fail to open. Each route therefore keeps its
+// devices' names beside the indices, and every start of the routes looks again.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/settings_model.h"
+
+// The names of the present input (output) devices, in device order; "" for a device
+// whose capabilities cannot be read (it matches no stored name).
+std::vector<std::string> PresentInputNames();
+std::vector<std::string> PresentOutputNames();
+
+// The device a route opens: index, unless the name (stored with it) no longer matches
+// the device at index but matches exactly one present device, which it then selects.
+// No name, or a name that matches several devices or none, leaves index as it is (and
+// its failure to open is reported as it always was). NO_DEVICE stays unassigned.
+int32_t FollowDevice(int32_t index, const char* name, const std::vector<std::string>& present);
+
+// The name of the device at index, for storing beside it ("" when there is none).
+void DeviceNameAt(char (&name)[kDeviceNameSize], int32_t index, const std::vector<std::string>& present);
+
+// What every start of the routes does first: the stored assignment (so that the port
+// setup dialog shows and stores the device found) and the active one follow their
+// names; a route with a device but no name yet (settings of an older version) takes
+// the name of the device at its index.
+void FollowDevicesByName(KavoSettings& s);

@@ -39,7 +39,7 @@ void Produce(Handoff& h) {
     h.wake.Pulse();
 }
 
-void Consume(Handoff& h, std::vector<double>& latencyUs, size_t& reordered) {
+void Consume(Handoff& h, std::vector<double>& latencyUs, size_t& reordered, int64_t& lastNs) {
     int64_t last = std::numeric_limits<int64_t>::min();
     for (;;) {
         h.wake.Wait(1);
@@ -52,7 +52,8 @@ void Consume(Handoff& h, std::vector<double>& latencyUs, size_t& reordered) {
             const int64_t stamp = h.slots[r];
             r = (r + 1) & (kSlots - 1);
             h.read.store(r, std::memory_order_release);
-            latencyUs.push_back(static_cast<double>(NowNs() - stamp) / 1000.0);
+            lastNs = NowNs();
+            latencyUs.push_back(static_cast<double>(lastNs - stamp) / 1000.0);
             if (stamp < last) ++reordered;
             last = stamp;
         }
@@ -69,7 +70,9 @@ LatencyRun RunHandoff(double rate, size_t count, size_t burst) {
     std::vector<double> latencyUs;
     latencyUs.reserve(count);
     size_t reordered = 0;
-    std::thread consumer(Consume, std::ref(*h), std::ref(latencyUs), std::ref(reordered));
+    int64_t lastNs = 0;
+    const int64_t startNs = NowNs();
+    std::thread consumer(Consume, std::ref(*h), std::ref(latencyUs), std::ref(reordered), std::ref(lastNs));
     std::thread producer([&h, count, rate, burst] {
         Pace(count, rate, burst, [&h](size_t) { Produce(*h); });
         h->fed.store(true, std::memory_order_release);
@@ -85,6 +88,7 @@ LatencyRun RunHandoff(double rate, size_t count, size_t burst) {
     run.lost = run.sent - run.received;
     run.reordered = reordered;
     run.ringDrops = h->drops.load();
+    run.throughput = Throughput(run.received, startNs, lastNs, rate, burst);
     run.latency = Summarise(latencyUs);
     return run;
 }

@@ -72,8 +72,19 @@ inline Latency Summarise(std::vector<double>& us) {
 struct LatencyRun {
     size_t sent = 0, received = 0, lost = 0, reordered = 0;
     uint64_t ringDrops = 0;  // refused because the consumer had not made room
+    // Messages per second (per route) that came through, from the start of feeding to
+    // the last one out: below the rate fed when some stage could not keep up, which
+    // the latency, counted from the callback on, does not show.
+    double throughput = 0;
     Latency latency;
 };
+
+// The last burst is fed one burst spacing before the nominal end of the run; counting
+// its spacing in makes a stage that keeps up come out at exactly the rate fed.
+inline double Throughput(size_t messages, int64_t startNs, int64_t lastNs, double rate, size_t burst) {
+    const double seconds = static_cast<double>(lastNs - startNs) / 1e9 + static_cast<double>(burst) / rate;
+    return lastNs > startNs ? static_cast<double>(messages) / seconds : 0.0;
+}
 
 inline const char* PreciseName(platform::PreciseWait k) {
     switch (k) {

@@ -1,5 +1,6 @@
 #include "bench/engine_rows.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -54,12 +55,30 @@ private:
     KavoSettings settings_;
 };
 
-// Reads route r's record against its callback log.
-void Collect(midi::VirtualMidi& dev, uint32_t r, size_t count, LatencyRun& run, std::vector<double>& latencyUs) {
+// Waits until route r's output holds `count` events, or until it has stopped growing.
+// Where a stage before the engine's callback is slower than the feeders (each wake of
+// the worker is a call into the Wine server there), messages are still queued in the
+// virtual input when feeding ends; stopping then would drop them and count as lost
+// what is only late. A record that stays still for a few seconds is lost for good.
+void WaitForOutput(const midi::VirtualMidi& dev, uint32_t r, size_t count) {
+    constexpr int kStillSeconds = 3;
+    size_t last = dev.OutRecordSize(r);
+    for (int still = 0; still < kStillSeconds;) {
+        if (dev.WaitForOutEvents(r, count, std::chrono::seconds(1))) return;
+        const size_t now = dev.OutRecordSize(r);
+        still = now == last ? still + 1 : 0;
+        last = now;
+    }
+}
+
+// Reads route r's record against its callback log; returns the stamp of its last
+// forwarded message (0 if none).
+int64_t Collect(midi::VirtualMidi& dev, uint32_t r, size_t count, LatencyRun& run, std::vector<double>& latencyUs) {
     const auto calls = dev.CallbackLog(r);
     const auto record = dev.OutRecord(r);
     run.sent += count;
     long last = -1;
+    int64_t lastNs = 0;
     const size_t ours = record.size() >= kStopMessages ? record.size() - kStopMessages : 0;
     for (size_t k = 0; k < ours; ++k) {
         const auto& e = record[k];
@@ -67,8 +86,10 @@ void Collect(midi::VirtualMidi& dev, uint32_t r, size_t count, LatencyRun& run, 
         if (static_cast<long>(seq) <= last) ++run.reordered;
         last = static_cast<long>(seq);
         ++run.received;
+        lastNs = e.timeNs;
         if (seq < calls.size()) latencyUs.push_back(static_cast<double>(e.timeNs - calls[seq]) / 1000.0);
     }
+    return lastNs;
 }
 
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
@@ -87,6 +108,7 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
     uint64_t dropsBefore = 0;
     for (int r = 0; r < routes; ++r) dropsBefore += ringDrops[r].load();
     StartRoutes();
+    const int64_t startNs = NowNs();
     std::vector<std::thread> feeders;
     for (int r = 0; r < routes; ++r) {
         feeders.emplace_back([&dev, r, count, rate, burst] {
@@ -95,7 +117,7 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
         });
     }
     for (auto& t : feeders) t.join();
-    for (int r = 0; r < routes; ++r) dev.WaitForOutEvents(static_cast<uint32_t>(r), count, std::chrono::seconds(5));
+    for (int r = 0; r < routes; ++r) WaitForOutput(dev, static_cast<uint32_t>(r), count);
     LatencyRun run;
     for (int r = 0; r < routes; ++r) run.ringDrops += ringDrops[r].load();
     run.ringDrops -= dropsBefore;
@@ -103,8 +125,10 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
 
     std::vector<double> latencyUs;
     latencyUs.reserve(count * static_cast<size_t>(routes));
-    for (int r = 0; r < routes; ++r) Collect(dev, static_cast<uint32_t>(r), count, run, latencyUs);
+    int64_t lastNs = 0;
+    for (int r = 0; r < routes; ++r) lastNs = std::max(lastNs, Collect(dev, static_cast<uint32_t>(r), count, run, latencyUs));
     run.lost = run.sent - run.received;
+    run.throughput = Throughput(run.received / static_cast<size_t>(routes), startNs, lastNs, rate, burst);
     run.latency = Summarise(latencyUs);
     return run;
 }

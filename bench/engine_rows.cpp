@@ -56,10 +56,11 @@ private:
 };
 
 // Waits until route r's output holds `count` events, or until it has stopped growing.
-// Where a stage before the engine's callback is slower than the feeders (each wake of
-// the worker is a call into the Wine server there), messages are still queued in the
-// virtual input when feeding ends; stopping then would drop them and count as lost
-// what is only late. A record that stays still for a few seconds is lost for good.
+// Where a stage up to the engine's callback is slower than the feeders (under Wine
+// each pulse of the worker's wake event is a call into the Wine server), messages are
+// still queued in the virtual input when feeding ends; stopping then would drop them
+// and count as lost what is only late. A record that stays still for a few seconds is
+// lost for good.
 void WaitForOutput(const midi::VirtualMidi& dev, uint32_t r, size_t count) {
     constexpr int kStillSeconds = 3;
     size_t last = dev.OutRecordSize(r);
@@ -126,7 +127,8 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
     std::vector<double> latencyUs;
     latencyUs.reserve(count * static_cast<size_t>(routes));
     int64_t lastNs = 0;
-    for (int r = 0; r < routes; ++r) lastNs = std::max(lastNs, Collect(dev, static_cast<uint32_t>(r), count, run, latencyUs));
+    for (int r = 0; r < routes; ++r)
+        lastNs = std::max(lastNs, Collect(dev, static_cast<uint32_t>(r), count, run, latencyUs));
     run.lost = run.sent - run.received;
     run.throughput = Throughput(run.received / static_cast<size_t>(routes), startNs, lastNs, rate, burst);
     run.latency = Summarise(latencyUs);

@@ -1,12 +1,11 @@
 #include "store/preset_table.h"
 
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "store/cp932.h"
-#include "platform/file_replace.h"
+#include "store/preset_location.h"
 
+const char kPresetFileName[] = "PORT.KAV";
 const char kPresetTableFullText[] = "これ以上設定を追加する事はできません。";
 
 namespace {
@@ -44,35 +43,40 @@ void BoundLoadedTable(PresetTable& t) {
     }
 }
 
-}  // namespace
+using ReadFn = bool (*)(const char*, void*, size_t, size_t*);
 
-void LoadPresets(PresetTable& t, const char* path) {
+void LoadInto(PresetTable& t, ReadFn read, const char* where) {
     // A table that was in use before (a second load) must not keep bytes that a short
     // file does not cover.
     std::memset(static_cast<void*>(&t), 0, sizeof t);
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return;
-    const size_t got = std::fread(static_cast<void*>(&t), 1, sizeof t, f);
-    std::fclose(f);
-    (void)got;  // a short file fills only the leading bytes
+    size_t got = 0;  // a short file fills only the leading bytes
+    if (!read(where, static_cast<void*>(&t), sizeof t, &got)) return;
     BoundLoadedTable(t);
 }
 
-void SavePresets(PresetTable& t, const char* path) {
-    // PORT.KAV is never cut open in place: a crash or a full disk during the write
-    // would lose every preset. The new table goes to a file beside it first.
-    const std::string temp = std::string(path) + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return;
-    std::memcpy(t.magic, kMagic, sizeof t.magic);
+using WriteFn = bool (*)(const char*, const void*, size_t);
+
+// The file gets the table with the magic put in; the table takes the magic only once
+// the file is written, and is left unchanged when it cannot be.
+bool SaveFrom(PresetTable& t, WriteFn write, const char* where) {
+    PresetTable image = t;
+    std::memcpy(image.magic, kMagic, sizeof image.magic);
+    image.magicEnd = '\0';
+    if (!write(where, static_cast<const void*>(&image), sizeof image)) return false;
+    std::memcpy(t.magic, image.magic, sizeof t.magic);
     t.magicEnd = '\0';
-    bool ok = std::fwrite(static_cast<const void*>(&t), 1, sizeof t, f) == sizeof t;
-    ok = SyncFileToDisk(f) && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) ok = ReplaceFileWith(temp.c_str(), path);
-    // Only the file this call created is removed, never what was at that name before.
-    if (!ok) std::remove(temp.c_str());
+    return true;
 }
+
+}  // namespace
+
+void LoadPresets(PresetTable& t) { LoadInto(t, ReadPresetFile, kPresetFileName); }
+
+void LoadPresets(PresetTable& t, const char* path) { LoadInto(t, ReadFileAt, path); }
+
+bool SavePresets(PresetTable& t) { return SaveFrom(t, WritePresetFile, kPresetFileName); }
+
+bool SavePresets(PresetTable& t, const char* path) { return SaveFrom(t, WriteFileAt, path); }
 
 int FindPreset(const PresetTable& t, const char* name) {
     const int used = UsedSlots(t);

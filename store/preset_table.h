@@ -10,6 +10,7 @@ constexpr int kPresetMax = 16;
 constexpr int kPresetSlotBytes = 37;
 constexpr size_t kPresetNameMax = 36;  // bytes before the NUL
 constexpr size_t kPresetFileBytes = 1120;
+extern const char kPresetFileName[];  // "PORT.KAV"
 
 struct PresetTable {
     char magic[8] = {};  // "KAVO2.00"
@@ -28,17 +29,22 @@ static_assert(offsetof(PresetTable, count) == 12, "layout of PORT.KAV");
 static_assert(offsetof(PresetTable, names) == 16, "layout of PORT.KAV");
 static_assert(offsetof(PresetTable, ports) == 608, "layout of PORT.KAV");
 
-// Reads the first 1120 bytes of the file into t (a shorter file leaves the rest zero,
-// a missing one leaves all zero). The magic is not checked, but a damaged count is
-// bounded to 0..16 and a name slot without its NUL is cut to at most 36 bytes, so
-// nothing reads past the table or a slot. Needs nothing else of the program: it may
-// run first thing at start-up.
-void LoadPresets(PresetTable& t, const char* path = "PORT.KAV");
+// Reads the first 1120 bytes of PORT.KAV, from where it lives (store/preset_location.h),
+// into t (a shorter file leaves the rest zero, a missing one leaves all zero). The
+// magic is not checked, but a damaged count is bounded to 0..16 and a name slot
+// without its NUL is cut to at most 36 bytes, so nothing reads past the table or a
+// slot. Needs nothing else of the program: it may run first thing at start-up.
+void LoadPresets(PresetTable& t);
+// The same from the one file at path.
+void LoadPresets(PresetTable& t, const char* path);
 
-// Writes t (with the magic put in) to a temporary file beside path and puts it in
-// place of path only once it is complete on the disk. On any failure the old file is
-// left as it was and nothing is reported.
-void SavePresets(PresetTable& t, const char* path = "PORT.KAV");
+// Writes t (with the magic put in) as PORT.KAV where it lives, or where it can be
+// written (store/preset_location.h): to a temporary file beside it, put in place of
+// the old one only once it is complete on the disk. True once it is in place; on any
+// failure the old file is left as it was. The program reports nothing either way.
+bool SavePresets(PresetTable& t);
+// The same to the one file at path.
+bool SavePresets(PresetTable& t, const char* path);
 
 // The text the caller shows when StorePreset finds the table full.
 extern const char kPresetTableFullText[];

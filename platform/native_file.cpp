@@ -1,0 +1,82 @@
+#include "platform/native_file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+
+NativePath NativePathFrom932(const char* text) {
+    const int n = ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (n <= 1) return NativePath();
+    NativePath w(static_cast<size_t>(n), L'\0');
+    if (::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, &w[0], n) != n) return NativePath();
+    w.resize(static_cast<size_t>(n - 1));
+    return w;
+}
+
+std::FILE* OpenFile(const NativePath& path, const char* mode) {
+    // The modes are plain ASCII letters.
+    std::wstring wmode;
+    for (const char* m = mode; *m; ++m) wmode += static_cast<wchar_t>(static_cast<unsigned char>(*m));
+    return ::_wfopen(path.c_str(), wmode.c_str());
+}
+
+bool FileExists(const NativePath& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool MakeDirectory(const NativePath& path) {
+    if (::CreateDirectoryW(path.c_str(), nullptr)) return true;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool RemoveFile(const NativePath& path) { return ::DeleteFileW(path.c_str()) != 0; }
+
+#else
+
+NativePath NativePathFrom932(const char* text) { return NativePath(text); }
+
+std::FILE* OpenFile(const NativePath& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool FileExists(const NativePath& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool MakeDirectory(const NativePath& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    struct stat st;
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveFile(const NativePath& path) { return ::unlink(path.c_str()) == 0; }
+
+#endif
+
+NativePath JoinPath(const NativePath& dir, const NativePath& name) {
+    if (dir.empty()) return name;
+    NativePath joined = dir;
+    const auto last = joined.back();
+    // Windows takes either slash; a path from a test may end in the other one.
+    if (last != kPathSeparator && last != '/') joined += kPathSeparator;
+    return joined + name;
+}
+
+NativePath TempPathOf(const NativePath& path) {
+    NativePath temp = path;
+    for (const char c : ".tmp") {
+        if (c != '\0') temp += static_cast<NativePath::value_type>(c);
+    }
+    return temp;
+}
+
+}  // namespace platform

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "platform/app_data.h"
 #include "store/preset_location.h"
@@ -178,28 +177,6 @@ TEST_F(PresetLocationTest, WithoutAUsableAppDataFolderOnlyTheCurrentDirectorySer
         EXPECT_EQ(ReadAll(HereFile()), c.written ? "new" : "here-old");
         EXPECT_FALSE(fs::exists(roaming)) << "no folder made in place of the system's";
     }
-}
-
-TEST_F(PresetLocationTest, ShortAndLongFilesAndNoName) {
-    fs::create_directories(AppDir());
-    WriteAll(AppFile(), "abc");
-    char buffer[8];
-    std::memset(buffer, 'Z', sizeof buffer);
-    size_t got = 0;
-    EXPECT_TRUE(ReadPresetFile("PORT.KAV", buffer, sizeof buffer, &got));
-    EXPECT_EQ(got, 3u);
-    EXPECT_EQ(std::string(buffer, sizeof buffer), "abcZZZZZ") << "only the leading bytes are filled";
-
-    WriteAll(AppFile(), "0123456789");
-    EXPECT_TRUE(ReadPresetFile("PORT.KAV", buffer, 4, &got));
-    EXPECT_EQ(got, 4u);
-    EXPECT_EQ(std::string(buffer, 4), "0123");
-
-    got = 7;
-    EXPECT_FALSE(ReadPresetFile("", buffer, sizeof buffer, &got));
-    EXPECT_EQ(got, 0u);
-    EXPECT_FALSE(WritePresetFile("", "x", 1));
-    EXPECT_FALSE(ReadPresetFile("MISSING.KAV", buffer, sizeof buffer, nullptr)) << "got may be null";
 }
 
 TEST_F(PresetLocationTest, PresetTableGoesToAppDataByteForByteAndComesBack) {

@@ -1,11 +1,9 @@
 #include "store/preset_names.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "platform/file_replace.h"
+#include "store/preset_location.h"
 
 namespace {
 
@@ -25,15 +23,17 @@ uint32_t GetU32(const unsigned char* p) {
 // A name without its NUL (a damaged file) is cut at its last byte.
 void Terminate(char (&name)[kDeviceNameSize]) { name[kDeviceNameSize - 1] = '\0'; }
 
-}  // namespace
+const char kPresetNamesFileName[] = "PORTNAME.KAV";
 
-bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount, const char* path) {
+using Reader = bool (*)(const char*, void*, size_t, size_t*);
+using Writer = bool (*)(const char*, const void*, size_t);
+
+bool Load(PresetDeviceNames& names, int presetCount, Reader read, const char* file) {
     names = PresetDeviceNames{};
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
     unsigned char bytes[kPresetNamesFileBytes + 1];
-    const size_t got = std::fread(bytes, 1, sizeof bytes, f);
-    std::fclose(f);
+    size_t got = 0;
+    // One byte more than the layout: a longer file shows as one.
+    if (!read(file, bytes, sizeof bytes, &got)) return false;
     if (got != kPresetNamesFileBytes || std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || GetU32(bytes + 8) != kVersion ||
         GetU32(bytes + 12) != static_cast<uint32_t>(presetCount))
         return false;
@@ -47,17 +47,26 @@ bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount, const char
     return true;
 }
 
-void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount, const char* path) {
+void Save(const PresetDeviceNames& names, int presetCount, Writer write, const char* file) {
     unsigned char bytes[kPresetNamesFileBytes];
     std::memcpy(bytes, kMagic, sizeof kMagic);
     PutU32(bytes + 8, kVersion);
     PutU32(bytes + 12, static_cast<uint32_t>(presetCount));
     std::memcpy(bytes + 16, &names, sizeof names);
+    write(file, bytes, sizeof bytes);
+}
 
-    const std::string temp = std::string(path) + ".new";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return;
-    const bool written = std::fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes && SyncFileToDisk(f);
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed || !ReplaceFileWith(temp.c_str(), path)) std::remove(temp.c_str());
+}  // namespace
+
+bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount) {
+    return Load(names, presetCount, ReadPresetFile, kPresetNamesFileName);
+}
+bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount, const char* path) {
+    return Load(names, presetCount, ReadFileAt, path);
+}
+void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount) {
+    Save(names, presetCount, WritePresetFile, kPresetNamesFileName);
+}
+void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount, const char* path) {
+    Save(names, presetCount, WriteFileAt, path);
 }

@@ -20,10 +20,14 @@
 constexpr size_t kPresetNamesFileBytes = 16 + sizeof(PresetDeviceNames);
 static_assert(sizeof(PresetDeviceNames) == 2048, "layout of the names file");
 
-// Fills names from the file; all names empty (and false) when it is not to be trusted
-// for a table of presetCount presets.
-bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount, const char* path = "PORTNAME.KAV");
+// Fills names from the file, which lives where the preset file does (store/
+// preset_location.h); all names empty (and false) when it is not to be trusted for a
+// table of presetCount presets.
+bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount);
+// Writes names for a table of presetCount presets, in the way and to the place the
+// preset file is written. Nothing is reported.
+void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount);
 
-// Writes names for a table of presetCount presets, in the way the preset file is
-// written (a temporary file put in place once complete). Nothing is reported.
-void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount, const char* path = "PORTNAME.KAV");
+// The same for one given file (tests).
+bool LoadPresetDeviceNames(PresetDeviceNames& names, int presetCount, const char* path);
+void SavePresetDeviceNames(const PresetDeviceNames& names, int presetCount, const char* path);

@@ -12,6 +12,7 @@
 #include "platform/midi.h"
 #include "platform/virtual/virtual_midi.h"
 #include "platform/winmm/winmm_backend.h"
+#include "platform/wide_text.h"
 #include "res/resource.h"
 #include "store/preset_names.h"
 #include "store/settings_store.h"
@@ -35,7 +36,7 @@ HANDLE instanceMutex = nullptr;
 // own window class, so that an unrelated window of that name does not count), or the
 // instance mutex taken by a start that has not made its window yet.
 bool AnotherInstance(const std::string& title) {
-    if (::FindWindowA(kDefaultWindowClass, title.c_str())) return true;
+    if (::FindWindowW(text::Wide(kDefaultWindowClass).c_str(), text::Wide(title).c_str())) return true;
     instanceMutex = ::CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     return instanceMutex && ::GetLastError() == ERROR_ALREADY_EXISTS;
 }

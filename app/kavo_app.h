@@ -29,7 +29,7 @@ public:
 
     PresetTable presetTable;
     CTrayWnd trayWnd;
-    NOTIFYICONDATAA trayIcon = {};
+    NOTIFYICONDATAW trayIcon = {};
     // What the notification area shows: for the test channel, which cannot read the
     // icon back from the shell.
     bool trayIconShown = false;

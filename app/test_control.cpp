@@ -4,12 +4,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "app/kavo_app.h"
 #include "app/test_control_protocol.h"
 #include "app/test_control_dialog.h"
 #include "engine/engine.h"
+#include "platform/wide_text.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -29,7 +32,7 @@ void Reply(HWND sender, const std::string& text) {
     reply.lpData = const_cast<char*>(text.data());
     DWORD_PTR ignored = 0;
     // A test driver that died must not hang the program.
-    ::SendMessageTimeoutA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(TheKavoApp().trayWnd.m_hWnd),
+    ::SendMessageTimeoutW(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(TheKavoApp().trayWnd.m_hWnd),
                           reinterpret_cast<LPARAM>(&reply), SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
@@ -67,7 +70,7 @@ std::string QueryState() {
     std::string text;
     text += "icon=" + std::to_string(app.trayIconShown ? 1 : 0) + "\n";
     text += "picture=" + std::to_string(app.trayPicture) + "\n";
-    text += "tip=" + std::string(app.trayIcon.szTip, strnlen(app.trayIcon.szTip, sizeof(app.trayIcon.szTip))) + "\n";
+    text += "tip=" + text::Narrow(app.trayIcon.szTip, wcsnlen(app.trayIcon.szTip, std::size(app.trayIcon.szTip))) + "\n";
     text += "running=" + std::to_string(engineRunning.load()) + "\n";
     text += "routeIn=" + std::to_string(routeIn[0] ? 1 : 0) + "," + std::to_string(routeIn[1] ? 1 : 0) + "\n";
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";

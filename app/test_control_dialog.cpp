@@ -10,6 +10,7 @@
 #include "app/kavo_app.h"
 #include "app/test_control_dialog_protocol.h"
 #include "app/test_control_protocol.h"
+#include "platform/wide_text.h"
 #include "engine/engine.h"
 #include "res/resource.h"
 
@@ -24,25 +25,25 @@ void Reply(HWND sender, HWND self, const std::string& text) {
     reply.lpData = const_cast<char*>(text.data());
     DWORD_PTR ignored = 0;
     // A test driver that died must not hang the program.
-    ::SendMessageTimeoutA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&reply),
+    ::SendMessageTimeoutW(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&reply),
                           SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
 std::string NameBoxText() {
-    HWND dialog = ::FindWindowA("#32770", kPortSetupCaption);
+    HWND dialog = ::FindWindowW(L"#32770", text::Wide(kPortSetupCaption).c_str());
     std::string text = "dialog=" + std::to_string(dialog ? 1 : 0) + "\n";
     if (!dialog) return text;
     HWND box = ::GetDlgItem(dialog, IDC_NAME_BOX);
-    const LRESULT count = ::SendMessageA(box, CB_GETCOUNT, 0, 0);
+    const LRESULT count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        char buffer[256] = {};
-        COMBOBOXEXITEMA item = {};
+        wchar_t buffer[256] = {};
+        COMBOBOXEXITEMW item = {};
         item.mask = CBEIF_TEXT | CBEIF_LPARAM;
         item.iItem = i;
         item.pszText = buffer;
-        item.cchTextMax = sizeof(buffer);
-        ::SendMessageA(box, CBEM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-        text += "entry=" + std::to_string(item.lParam) + " " + std::string(buffer, strnlen(buffer, sizeof(buffer))) + "\n";
+        item.cchTextMax = 256;
+        ::SendMessageW(box, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        text += "entry=" + std::to_string(item.lParam) + " " + text::Narrow(buffer) + "\n";
     }
     return text;
 }

@@ -6,6 +6,7 @@
 
 #include "dialogs/control_panel_model.h"
 #include "engine/engine.h"
+#include "platform/wide_text.h"
 #include "res/resource.h"
 
 namespace {
@@ -80,36 +81,36 @@ void CControlPanelDlg::FillOnShow() {
     const controlpanel::PanelView v = controlpanel::ShowPanel(*boundSettings, routeIn[0] != nullptr, routeIn[1] != nullptr);
 
     HWND routes = GetDlgItem(IDC_PORT_LIST);
-    ::SendMessageA(routes, CB_RESETCONTENT, 0, 0);
+    ::SendMessageW(routes, CB_RESETCONTENT, 0, 0);
     for (int i = 0; i < v.routes.count; ++i) {
-        const LRESULT pos = ::SendMessageA(routes, CB_ADDSTRING, 0,
-                                           reinterpret_cast<LPARAM>(controlpanel::RouteText(v.routes.data[i])));
-        if (pos >= 0) ::SendMessageA(routes, CB_SETITEMDATA, static_cast<WPARAM>(pos), v.routes.data[i]);
+        const std::wstring entry = text::Wide(controlpanel::RouteText(v.routes.data[i]));
+        const LRESULT pos = ::SendMessageW(routes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        if (pos >= 0) ::SendMessageW(routes, CB_SETITEMDATA, static_cast<WPARAM>(pos), v.routes.data[i]);
     }
-    ::SendMessageA(routes, CB_SETCURSEL, static_cast<WPARAM>(v.routes.selected), 0);
+    ::SendMessageW(routes, CB_SETCURSEL, static_cast<WPARAM>(v.routes.selected), 0);
 
     ::CheckDlgButton(m_hWnd, IDC_VEL_CONVERSION, v.velConversion ? BST_CHECKED : BST_UNCHECKED);
     ::CheckDlgButton(m_hWnd, IDC_METRONOME_START, v.metronome ? BST_CHECKED : BST_UNCHECKED);
 
     HWND tempo = GetDlgItem(IDC_TEMPO_SPIN);
-    ::SendMessageA(tempo, UDM_SETRANGE32, controlpanel::kTempoMin, controlpanel::kTempoMax);
-    ::SendMessageA(tempo, UDM_SETPOS32, 0, v.tempo);
+    ::SendMessageW(tempo, UDM_SETRANGE32, controlpanel::kTempoMin, controlpanel::kTempoMax);
+    ::SendMessageW(tempo, UDM_SETPOS32, 0, v.tempo);
 
     HWND sens = GetDlgItem(IDC_SENS);
-    ::SendMessageA(sens, TBM_SETRANGE, FALSE, MAKELPARAM(0, controlpanel::kSensMax));
-    ::SendMessageA(sens, TBM_CLEARTICS, FALSE, 0);
-    ::SendMessageA(sens, TBM_SETTIC, 0, controlpanel::kSensCentre);
-    ::SendMessageA(sens, TBM_SETPAGESIZE, 0, controlpanel::kSensPage);
-    ::SendMessageA(sens, TBM_SETPOS, TRUE, v.sens);
+    ::SendMessageW(sens, TBM_SETRANGE, FALSE, MAKELPARAM(0, controlpanel::kSensMax));
+    ::SendMessageW(sens, TBM_CLEARTICS, FALSE, 0);
+    ::SendMessageW(sens, TBM_SETTIC, 0, controlpanel::kSensCentre);
+    ::SendMessageW(sens, TBM_SETPAGESIZE, 0, controlpanel::kSensPage);
+    ::SendMessageW(sens, TBM_SETPOS, TRUE, v.sens);
 
     HWND offset = GetDlgItem(IDC_OFFSET);
-    ::SendMessageA(offset, TBM_SETRANGE, FALSE, MAKELPARAM(0, controlpanel::kOffsetMax));
-    ::SendMessageA(offset, TBM_SETTICFREQ, controlpanel::kOffsetTicks, 0);
-    ::SendMessageA(offset, TBM_SETPAGESIZE, 0, controlpanel::kOffsetPage);
-    ::SendMessageA(offset, TBM_SETPOS, TRUE, v.offset);
+    ::SendMessageW(offset, TBM_SETRANGE, FALSE, MAKELPARAM(0, controlpanel::kOffsetMax));
+    ::SendMessageW(offset, TBM_SETTICFREQ, controlpanel::kOffsetTicks, 0);
+    ::SendMessageW(offset, TBM_SETPAGESIZE, 0, controlpanel::kOffsetPage);
+    ::SendMessageW(offset, TBM_SETPOS, TRUE, v.offset);
 
-    ::SetDlgItemTextA(m_hWnd, IDC_SENS_VALUE, v.sensText.c_str());
-    ::SetDlgItemTextA(m_hWnd, IDC_OFFSET_VALUE, v.offsetText.c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_SENS_VALUE, text::Wide(v.sensText).c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_OFFSET_VALUE, text::Wide(v.offsetText).c_str());
 
     const int measures[3] = {IDC_MEASURE_2_2, IDC_MEASURE_3_4, IDC_MEASURE_4_4};
     for (int m = 0; m < 3; ++m) ::CheckDlgButton(m_hWnd, measures[m], v.measure[m] ? BST_CHECKED : BST_UNCHECKED);
@@ -117,8 +118,8 @@ void CControlPanelDlg::FillOnShow() {
     ::CheckDlgButton(m_hWnd, IDC_TRANSPOSE, v.transpose ? BST_CHECKED : BST_UNCHECKED);
 
     HWND octave = GetDlgItem(IDC_OCTAVE_SPIN);
-    ::SendMessageA(octave, UDM_SETRANGE32, static_cast<WPARAM>(controlpanel::kOctaveMin), controlpanel::kOctaveMax);
-    ::SendMessageA(octave, UDM_SETPOS32, 0, v.octave);
+    ::SendMessageW(octave, UDM_SETRANGE32, static_cast<WPARAM>(controlpanel::kOctaveMin), controlpanel::kOctaveMax);
+    ::SendMessageW(octave, UDM_SETPOS32, 0, v.octave);
 }
 
 LRESULT CControlPanelDlg::OnVScroll(WPARAM wParam, LPARAM lParam) {
@@ -129,11 +130,11 @@ LRESULT CControlPanelDlg::OnVScroll(WPARAM wParam, LPARAM lParam) {
     if (boundSettings && (isSens || isOffset)) {
         const int code = LOWORD(wParam);
         const int carried = static_cast<int>(static_cast<short>(HIWORD(wParam)));
-        const int thumb = static_cast<int>(::SendMessageA(from, TBM_GETPOS, 0, 0));
+        const int thumb = static_cast<int>(::SendMessageW(from, TBM_GETPOS, 0, 0));
         const controlpanel::ScrollResult r = isSens ? controlpanel::ScrollSens(*boundSettings, code, carried, thumb)
                                                     : controlpanel::ScrollOffset(*boundSettings, code, carried, thumb);
-        if (r.moveThumbTo >= 0) ::SendMessageA(from, TBM_SETPOS, TRUE, r.moveThumbTo);
-        ::SetDlgItemTextA(m_hWnd, isSens ? IDC_SENS_VALUE : IDC_OFFSET_VALUE, r.text.c_str());
+        if (r.moveThumbTo >= 0) ::SendMessageW(from, TBM_SETPOS, TRUE, r.moveThumbTo);
+        ::SetDlgItemTextW(m_hWnd, isSens ? IDC_SENS_VALUE : IDC_OFFSET_VALUE, text::Wide(r.text).c_str());
     }
     return DefWindowProc(WM_VSCROLL, wParam, lParam);
 }
@@ -141,10 +142,10 @@ LRESULT CControlPanelDlg::OnVScroll(WPARAM wParam, LPARAM lParam) {
 void CControlPanelDlg::OnSelchangePort() {
     if (!boundSettings) return;
     HWND routes = GetDlgItem(IDC_PORT_LIST);
-    const LRESULT pos = ::SendMessageA(routes, CB_GETCURSEL, 0, 0);
+    const LRESULT pos = ::SendMessageW(routes, CB_GETCURSEL, 0, 0);
     if (pos < 0) return;
     controlpanel::SelectRoute(*boundSettings,
-                              static_cast<int>(::SendMessageA(routes, CB_GETITEMDATA, static_cast<WPARAM>(pos), 0)));
+                              static_cast<int>(::SendMessageW(routes, CB_GETITEMDATA, static_cast<WPARAM>(pos), 0)));
 }
 
 void CControlPanelDlg::OnVelConversion() {
@@ -197,7 +198,7 @@ void CControlPanelDlg::OnOctaveChange() {
 bool CControlPanelDlg::Checked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED; }
 
 std::string CControlPanelDlg::ControlText(int id) const {
-    char text[64] = {};
-    ::GetDlgItemTextA(m_hWnd, id, text, sizeof text);
-    return text;
+    wchar_t wide[64] = {};
+    ::GetDlgItemTextW(m_hWnd, id, wide, 64);
+    return text::Narrow(wide);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/wide_text.h"
 #include "res/resource.h"
 
 namespace {
@@ -84,7 +85,7 @@ void CPortSetupDlg::FillOnShow() {
         EnableControl(RouteCheck(r), offer.check);
     }
 
-    ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CB_RESETCONTENT, 0, 0);
+    ::SendMessageW(GetDlgItem(IDC_NAME_BOX), CB_RESETCONTENT, 0, 0);
     if (boundPresets) {
         for (int k = 0; k < UsedSlots(*boundPresets); ++k) InsertNameEntry(k, SlotName(*boundPresets, k).c_str(), k);
     }
@@ -99,39 +100,41 @@ void CPortSetupDlg::FillOnShow() {
 
 void CPortSetupDlg::FillDeviceList(int id, const std::vector<std::string>& texts) {
     HWND list = GetDlgItem(id);
-    ::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (size_t j = 0; j < texts.size(); ++j) {
-        const LRESULT pos = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(texts[j].c_str()));
-        if (pos >= 0) ::SendMessageA(list, CB_SETITEMDATA, static_cast<WPARAM>(pos), static_cast<LPARAM>(j));
+        const std::wstring entry = text::Wide(texts[j]);
+        const LRESULT pos = ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        if (pos >= 0) ::SendMessageW(list, CB_SETITEMDATA, static_cast<WPARAM>(pos), static_cast<LPARAM>(j));
     }
 }
 
 void CPortSetupDlg::InsertNameEntry(int position, const char* text, int itemData) {
-    COMBOBOXEXITEMA item = {};
+    std::wstring wide = text::Wide(text);
+    COMBOBOXEXITEMW item = {};
     item.mask = CBEIF_TEXT | CBEIF_LPARAM;
     item.iItem = position;
-    item.pszText = const_cast<char*>(text);
+    item.pszText = &wide[0];
     item.lParam = itemData;
-    ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CBEM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    ::SendMessageW(GetDlgItem(IDC_NAME_BOX), CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 void CPortSetupDlg::ShowSettings(const RouteSettings (&routes)[2], const char* name) {
     const portsetup::PortForm form = portsetup::FormForRoutes(routes, ReadLists());
     for (int r = 0; r < 2; ++r) {
         carriedInit[r] = form.carriedInit[r];
-        ::SendMessageA(GetDlgItem(InList(r)), CB_SETCURSEL, static_cast<WPARAM>(form.inSel[r]), 0);
-        ::SendMessageA(GetDlgItem(OutList(r)), CB_SETCURSEL, static_cast<WPARAM>(form.outSel[r]), 0);
+        ::SendMessageW(GetDlgItem(InList(r)), CB_SETCURSEL, static_cast<WPARAM>(form.inSel[r]), 0);
+        ::SendMessageW(GetDlgItem(OutList(r)), CB_SETCURSEL, static_cast<WPARAM>(form.outSel[r]), 0);
         ::CheckDlgButton(m_hWnd, RouteCheck(r), form.checked[r] ? BST_CHECKED : BST_UNCHECKED);
     }
 
     HWND box = GetDlgItem(IDC_NAME_BOX);
     const int entry = boundPresets ? portsetup::NameEntryFor(*boundPresets, name) : -1;
-    const LRESULT count = ::SendMessageA(box, CB_GETCOUNT, 0, 0);
+    const LRESULT count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
     if (entry >= 0 && entry < count) {
-        ::SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+        ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
     } else {
-        ::SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-        ::SetWindowTextA(NameEdit(), name);
+        ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        ::SetWindowTextW(NameEdit(), text::Wide(name).c_str());
     }
     // Whether the box reports a text it was given as an edit is up to the control.
     UpdatePresetButtons();
@@ -172,8 +175,8 @@ void CPortSetupDlg::OnRemovePreset() {
     const int removed = boundSettings ? portsetup::RemoveNamedPreset(*boundPresets, boundSettings->presetNames, text.c_str())
                                       : RemovePreset(*boundPresets, text.c_str());
     if (removed < 0) return;
-    ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CB_DELETESTRING, static_cast<WPARAM>(removed), 0);
-    ::SetWindowTextA(NameEdit(), "");
+    ::SendMessageW(GetDlgItem(IDC_NAME_BOX), CB_DELETESTRING, static_cast<WPARAM>(removed), 0);
+    ::SetWindowTextW(NameEdit(), L"");
     UpdatePresetButtons();
     EnableControl(IDC_APPLY, true);
 }
@@ -192,7 +195,7 @@ void CPortSetupDlg::UpdatePresetButtons() {
 
 void CPortSetupDlg::OnNameSelChange() {
     if (!boundPresets) return;
-    const LRESULT pos = ::SendMessageA(GetDlgItem(IDC_NAME_BOX), CB_GETCURSEL, 0, 0);
+    const LRESULT pos = ::SendMessageW(GetDlgItem(IDC_NAME_BOX), CB_GETCURSEL, 0, 0);
     if (pos < 0 || pos >= UsedSlots(*boundPresets)) return;
     const int slot = static_cast<int>(pos);
     ShowSettings(boundPresets->ports[slot], SlotName(*boundPresets, slot).c_str());
@@ -202,8 +205,8 @@ void CPortSetupDlg::OnNameSelChange() {
 portsetup::PortForm CPortSetupDlg::ReadForm() const {
     portsetup::PortForm form;
     for (int r = 0; r < 2; ++r) {
-        form.inSel[r] = static_cast<int>(::SendMessageA(GetDlgItem(InList(r)), CB_GETCURSEL, 0, 0));
-        form.outSel[r] = static_cast<int>(::SendMessageA(GetDlgItem(OutList(r)), CB_GETCURSEL, 0, 0));
+        form.inSel[r] = static_cast<int>(::SendMessageW(GetDlgItem(InList(r)), CB_GETCURSEL, 0, 0));
+        form.outSel[r] = static_cast<int>(::SendMessageW(GetDlgItem(OutList(r)), CB_GETCURSEL, 0, 0));
         form.checked[r] = ::IsDlgButtonChecked(m_hWnd, RouteCheck(r)) == BST_CHECKED;
         form.carriedInit[r] = carriedInit[r];
     }
@@ -215,30 +218,31 @@ portsetup::ListState CPortSetupDlg::ReadLists() const {
     for (int r = 0; r < 2; ++r) {
         lists.inEnabled[r] = ::IsWindowEnabled(GetDlgItem(InList(r))) != FALSE;
         lists.outEnabled[r] = ::IsWindowEnabled(GetDlgItem(OutList(r))) != FALSE;
-        lists.inCount[r] = static_cast<int>(::SendMessageA(GetDlgItem(InList(r)), CB_GETCOUNT, 0, 0));
-        lists.outCount[r] = static_cast<int>(::SendMessageA(GetDlgItem(OutList(r)), CB_GETCOUNT, 0, 0));
+        lists.inCount[r] = static_cast<int>(::SendMessageW(GetDlgItem(InList(r)), CB_GETCOUNT, 0, 0));
+        lists.outCount[r] = static_cast<int>(::SendMessageW(GetDlgItem(OutList(r)), CB_GETCOUNT, 0, 0));
     }
     return lists;
 }
 
 HWND CPortSetupDlg::NameEdit() const {
-    return reinterpret_cast<HWND>(::SendMessageA(GetDlgItem(IDC_NAME_BOX), CBEM_GETEDITCONTROL, 0, 0));
+    return reinterpret_cast<HWND>(::SendMessageW(GetDlgItem(IDC_NAME_BOX), CBEM_GETEDITCONTROL, 0, 0));
 }
 
 std::string CPortSetupDlg::NameText() const {
     HWND edit = NameEdit();
-    const int length = ::GetWindowTextLengthA(edit);
+    const int length = ::GetWindowTextLengthW(edit);
     if (length <= 0) return std::string();
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    const int got = ::GetWindowTextA(edit, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+    const int got = ::GetWindowTextW(edit, &wide[0], length + 1);
+    // A character that has no 932 form (typed on a system of another code page)
+    // becomes a visible "?" in the name that is stored and shown again.
+    return text::Narrow(wide.c_str(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 void CPortSetupDlg::EnableControl(int id, bool enable) {
     HWND control = GetDlgItem(id);
     // A control that loses its enabling while it has the focus would leave the
     // keyboard nowhere: the focus moves on to the next control first.
-    if (!enable && ::GetFocus() == control) ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+    if (!enable && ::GetFocus() == control) ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
     ::EnableWindow(control, enable ? TRUE : FALSE);
 }

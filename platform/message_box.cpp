@@ -7,6 +7,8 @@
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/wide_text.h"
 #endif
 
 namespace platform {
@@ -47,7 +49,7 @@ int ShowMessageBox(const char* text, unsigned type) {
     // nothing plays. A box over one of our dialogs comes up with it.
     if (!owner) type |= MB_TOPMOST | MB_SETFOREGROUND;
     lastSystemType.store(type, std::memory_order_relaxed);
-    return MessageBoxA(owner, text, appTitle.c_str(), type);
+    return MessageBoxW(owner, text::Wide(text).c_str(), text::Wide(appTitle).c_str(), type);
 #else
     // The host build has no windows: the text goes to the console (in code page 932).
     std::fprintf(stderr, "[%s] %s\n", appTitle.c_str(), text);

@@ -76,7 +76,9 @@ using OutHandle = OutDevice*;
 // winmm's MidiInProc: (handle, message code, instance data, param1, param2).
 using InCallback = void (*)(InHandle, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 
-constexpr size_t kNameSize = 32;  // szPname of MIDIINCAPSA / MIDIOUTCAPSA
+// A device's name in 932, its NUL included: the 32 characters of the capability
+// record's szPname, asked for wide and converted (cut where no character breaks).
+constexpr size_t kNameSize = 32;
 
 class Backend {
 public:

@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/wide_text.h"
 #else
 #include <cerrno>
 #include <sys/stat.h>
@@ -12,13 +14,11 @@ namespace platform {
 
 #ifdef _WIN32
 
-NativePath NativePathFrom932(const char* text) {
-    const int n = ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (n <= 1) return NativePath();
-    NativePath w(static_cast<size_t>(n), L'\0');
-    if (::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, &w[0], n) != n) return NativePath();
-    w.resize(static_cast<size_t>(n - 1));
-    return w;
+NativePath NativePathFrom932(const char* name) {
+    bool invalid = false;
+    NativePath w = text::Wide(name ? name : "", std::string::npos, &invalid);
+    // Bytes that are not 932 name no file: an empty path opens nothing.
+    return invalid ? NativePath() : w;
 }
 
 std::FILE* OpenFile(const NativePath& path, const char* mode) {

@@ -23,7 +23,7 @@ WakeEvent::~WakeEvent() {
 // An auto-reset event: SetEvent on an event nobody waits for leaves it signalled, so
 // the worker's next wait returns at once instead of sleeping a whole time-out.
 bool WakeEvent::Create() {
-    HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!h) return false;
     handle_.store(h, std::memory_order_release);
     return true;
@@ -65,7 +65,7 @@ struct PowerThrottlingState {
 // where either is missing there is no throttling to opt out of.
 void OptOutOfTimerResolutionThrottling() {
     using SetInfo = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto set = kernel ? reinterpret_cast<SetInfo>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessInformation")))
                       : nullptr;
     if (!set) return;

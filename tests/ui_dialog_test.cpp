@@ -112,11 +112,11 @@ TEST(DialogTest, TheLoopOffersAMessageToItsWindowAndItsParents) {
 // Dialog-init data as the resource compiler lays it out: entries follow their texts
 // unaligned.
 std::vector<uint8_t> Entry(WORD control, WORD message, const std::string& text, DWORD length) {
-    std::vector<uint8_t> b(8);
-    std::memcpy(&b[0], &control, 2);
-    std::memcpy(&b[2], &message, 2);
-    std::memcpy(&b[4], &length, 4);
-    b.insert(b.end(), text.begin(), text.end());
+    std::vector<uint8_t> b;
+    for (int i = 0; i < 2; ++i) b.push_back(static_cast<uint8_t>(control >> (8 * i)));
+    for (int i = 0; i < 2; ++i) b.push_back(static_cast<uint8_t>(message >> (8 * i)));
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    for (char c : text) b.push_back(static_cast<uint8_t>(c));
     b.push_back(0);
     return b;
 }

@@ -50,6 +50,8 @@ source "$root/tools/wine/wine-env.sh"
 
 install_packages || exit 1
 kavo_wine_ensure_locale || exit 1
+# The second-locale end-to-end runs make their prefixes under this one.
+KAVO_WINE_LOCALE=en_US.UTF-8 kavo_wine_ensure_locale || exit 1
 if [ "${1:-}" = --install-only ]; then
     exit 0
 fi
@@ -129,6 +131,15 @@ run_build() {
 
 mkdir -p "$root/build"
 start=$SECONDS
+
+# Texts reach the system only through the wide calls, converted in one module.
+say "text calls"
+if bash "$root/tools/check-text-calls.sh"; then
+    result[text]=ok
+else
+    result[text]="A functions that take text are called (see above)"
+    failed=1
+fi
 for b in "${builds[@]}"; do
     t0=$SECONDS
     case $b in
@@ -152,6 +163,7 @@ for b in "${builds[@]}"; do
 done
 
 say "summary ($((SECONDS - start)) s)"
+echo "--- text calls: ${result[text]}"
 for b in "${builds[@]}"; do
     echo "--- $b: ${result[$b]:-not run}"
     [ -n "${summary[$b]:-}" ] && printf '%s\n' "${summary[$b]}"

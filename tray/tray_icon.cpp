@@ -1,56 +1,63 @@
 #include "tray/tray_icon.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "platform/wide_text.h"
 #include "res/resource.h"
 #include "tray/tray_wnd.h"
 #include "ui/winapp.h"
 
-// The first form ends after a 64-byte tip; the shell reads no field beyond it.
-static_assert(kTrayRecordSize == offsetof(NOTIFYICONDATAA, szTip) + kTrayTipSize, "first record form");
+// The first form's tip holds 64 characters, NUL included; the shell reads no field
+// beyond it.
+constexpr size_t kTipChars = 64;
+static_assert(kTrayRecordSize == offsetof(NOTIFYICONDATAW, szTip) + kTipChars * sizeof(wchar_t), "first record form");
 
 namespace {
 
 // Shared: the system keeps one handle per picture, so changing the icon at every start
 // and stop allocates nothing.
 HICON LoadPicture(int picture) {
-    return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(picture), IMAGE_ICON, 16, 16, LR_SHARED));
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture), IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
-void Fill(NOTIFYICONDATAA& record, HWND owner, UINT flags, const TrayIconChoice& choice) {
+void Fill(NOTIFYICONDATAW& record, HWND owner, UINT flags, const TrayIconChoice& choice) {
     record.cbSize = kTrayRecordSize;
     record.hWnd = owner;
     record.uID = kTrayIconId;
     record.uFlags = flags;
     record.hIcon = LoadPicture(choice.picture);
-    std::memcpy(record.szTip, choice.tip, kTrayTipSize);
+    // The tip is chosen and cut in 932 (63 bytes); the shell takes it wide.
+    const std::wstring tip = text::Wide(choice.tip, strnlen(choice.tip, kTrayTipSize));
+    std::memset(record.szTip, 0, sizeof record.szTip);
+    std::memcpy(record.szTip, tip.c_str(), std::min(tip.size(), kTipChars - 1) * sizeof(wchar_t));
 }
 
 }  // namespace
 
-int AddTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in) {
+int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     const std::string off = LoadResString(IDS_TIP_OFF);
     const TrayIconChoice choice = ChooseStartupTrayIcon(in, off.c_str());
     Fill(record, owner, NIF_MESSAGE | NIF_ICON | NIF_TIP, choice);
     record.uCallbackMessage = kTrayCallbackMessage;
-    ::Shell_NotifyIconA(NIM_ADD, &record);
+    ::Shell_NotifyIconW(NIM_ADD, &record);
     return choice.picture;
 }
 
-int ModifyTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in) {
+int ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     const std::string on = LoadResString(IDS_TIP_ON);
     const std::string off = LoadResString(IDS_TIP_OFF);
     const TrayIconChoice choice = ChooseTrayIcon(in, on.c_str(), off.c_str());
     Fill(record, owner, NIF_ICON | NIF_TIP, choice);
-    ::Shell_NotifyIconA(NIM_MODIFY, &record);
+    ::Shell_NotifyIconW(NIM_MODIFY, &record);
     return choice.picture;
 }
 
-void DeleteTrayIcon(NOTIFYICONDATAA& record) { ::Shell_NotifyIconA(NIM_DELETE, &record); }
+void DeleteTrayIcon(NOTIFYICONDATAW& record) { ::Shell_NotifyIconW(NIM_DELETE, &record); }
 
-void ReAddTrayIcon(NOTIFYICONDATAA& record) {
+void ReAddTrayIcon(NOTIFYICONDATAW& record) {
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
-    ::Shell_NotifyIconA(NIM_ADD, &record);
+    ::Shell_NotifyIconW(NIM_ADD, &record);
 }

@@ -9,15 +9,15 @@
 // The icon's identifier.
 constexpr UINT kTrayIconId = 128;
 
-// The first form of the record (the 64-byte tooltip): 88 bytes in a 32-bit program,
-// 104 in a 64-bit one, where the handles are 8 bytes wide.
-constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
+// The first form of the record (the 64-character tooltip), in its wide version: the
+// tip (63 bytes of 932 at most, so never more than 63 characters) is converted to it.
+constexpr DWORD kTrayRecordSize = NOTIFYICONDATAW_V1_SIZE;
 
 // Adds the icon owned by owner with the start-up picture and tip. Returns the picture.
-int AddTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in);
+int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
 // Changes picture and tip to what the state gives. Returns the picture.
-int ModifyTrayIcon(NOTIFYICONDATAA& record, HWND owner, const TrayIconInputs& in);
-void DeleteTrayIcon(NOTIFYICONDATAA& record);
+int ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
+void DeleteTrayIcon(NOTIFYICONDATAW& record);
 // Adds the icon again from the record as it stands: the picture and tip last shown,
 // the callback message.
-void ReAddTrayIcon(NOTIFYICONDATAA& record);
+void ReAddTrayIcon(NOTIFYICONDATAW& record);

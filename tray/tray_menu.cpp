@@ -1,5 +1,6 @@
 #include "tray/tray_menu.h"
 
+#include "platform/wide_text.h"
 #include "res/resource.h"
 
 void ApplyTrayMenuModel(HMENU popup, const TrayMenuModel& model) {
@@ -7,10 +8,11 @@ void ApplyTrayMenuModel(HMENU popup, const TrayMenuModel& model) {
         const TrayMenuEntry& e = model.entries[i];
         const UINT position = static_cast<UINT>(kMenuFirstEntryPosition + i);
         // The first entry takes over the placeholder; the others go in below it.
+        const std::wstring label = text::Wide(e.text);
         if (i == 0) {
-            ::ModifyMenuA(popup, position, MF_BYPOSITION | MF_STRING, e.id, e.text.c_str());
+            ::ModifyMenuW(popup, position, MF_BYPOSITION | MF_STRING, e.id, label.c_str());
         } else {
-            ::InsertMenuA(popup, position, MF_BYPOSITION | MF_STRING, e.id, e.text.c_str());
+            ::InsertMenuW(popup, position, MF_BYPOSITION | MF_STRING, e.id, label.c_str());
         }
     }
     if (model.presetSectionRemoved) {
@@ -21,25 +23,26 @@ void ApplyTrayMenuModel(HMENU popup, const TrayMenuModel& model) {
     } else if (model.checkedEntry >= 0) {
         ::CheckMenuItem(popup, static_cast<UINT>(kMenuFirstEntryPosition + model.checkedEntry), MF_BYPOSITION | MF_CHECKED);
     }
-    ::ModifyMenuA(popup, ID_KAVO_ENABLE, MF_BYCOMMAND | MF_STRING, ID_KAVO_ENABLE, model.startStopText.c_str());
+    ::ModifyMenuW(popup, ID_KAVO_ENABLE, MF_BYCOMMAND | MF_STRING, ID_KAVO_ENABLE,
+                  text::Wide(model.startStopText).c_str());
 }
 
 std::vector<MenuItemRecord> ReadMenuItems(HMENU menu) {
     std::vector<MenuItemRecord> items;
     const int count = ::GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
-        char text[256] = {};
-        MENUITEMINFOA info = {};
+        wchar_t label[256] = {};
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof(info);
         info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_STRING;
-        info.dwTypeData = text;
-        info.cch = sizeof(text) - 1;
+        info.dwTypeData = label;
+        info.cch = 255;
         MenuItemRecord r;
-        if (::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) {
+        if (::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) {
             r.separator = (info.fType & MFT_SEPARATOR) != 0;
             r.id = info.wID;
             r.checked = (info.fState & MFS_CHECKED) != 0;
-            r.text = text;
+            r.text = text::Narrow(label);
         }
         items.push_back(r);
     }

@@ -21,7 +21,7 @@ CTrayWnd::LinksProvider linksProvider = nullptr;
 // Broadcast by the shell when its notification area is made: at its start, and again
 // whenever it restarts (after a crash or an update), which leaves no icon behind.
 UINT TaskbarCreatedMessage() {
-    static const UINT message = ::RegisterWindowMessageA("TaskbarCreated");
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
     return message;
 }
 
@@ -115,7 +115,7 @@ void CTrayWnd::OpenMenu() {
         return;
     }
 
-    HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_TRAY_MENU));
+    HMENU menu = ::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_MENU));
     if (!menu) return;
     HMENU popup = ::GetSubMenu(menu, 0);
     POINT cursor = {};

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/wide_text.h"
+
 namespace {
 
 // The resource type of dialog-init data, and the add-string messages it names: the
@@ -24,7 +26,7 @@ T ReadAt(const uint8_t* p) {
 
 INT_PTR CDialog::DoModal() {
     modal_ = true;
-    const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+    const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
                                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     modal_ = false;
     return result;
@@ -34,7 +36,7 @@ BOOL CDialog::Create(UINT templateId, HWND parent) {
     templateId_ = templateId;
     parent_ = parent;
     modal_ = false;
-    HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), parent,
+    HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
                                      &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     return hwnd != nullptr;
 }
@@ -51,13 +53,13 @@ void CDialog::EndDialog(int result) {
     // pre-translation to learn that it was ended.
     ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
                    SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }
 
 BOOL CDialog::PreTranslateMessage(MSG* msg) {
     // A modal dialog runs its own loop; only modeless ones come through here.
     if (modal_ || !m_hWnd) return FALSE;
-    return ::IsDialogMessageA(m_hWnd, msg);
+    return ::IsDialogMessageW(m_hWnd, msg);
 }
 
 BOOL CDialog::OnInitDialog() {
@@ -66,14 +68,16 @@ BOOL CDialog::OnInitDialog() {
 }
 
 BOOL CDialog::ExecuteDlgInit() {
-    HMODULE module = ::GetModuleHandleA(nullptr);
-    HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(templateId_), MAKEINTRESOURCEA(kDlgInitType));
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(kDlgInitType));
     if (!found) return TRUE;
     HGLOBAL loaded = ::LoadResource(module, found);
     const uint8_t* p = loaded ? static_cast<const uint8_t*>(::LockResource(loaded)) : nullptr;
     if (!p) return TRUE;
     return ui::ForEachDlgInitEntry(p, ::SizeofResource(module, found), [this](const ui::DlgInitEntry& e) {
-        ::SendDlgItemMessageA(m_hWnd, e.control, e.message, 0, reinterpret_cast<LPARAM>(e.text.c_str()));
+        // The data's texts are 932, as every text of ours.
+        const std::wstring wide = text::Wide(e.text);
+        ::SendDlgItemMessageW(m_hWnd, e.control, e.message, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     });
 }
 
@@ -143,7 +147,7 @@ LRESULT CDialog::HandleInitDialog() {
         MONITORINFO mi = {};
         mi.cbSize = sizeof(mi);
         RECT area = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-        if (::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) area = mi.rcWork;
+        if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi)) area = mi.rcWork;
         const int width = after.right - after.left;
         const int height = after.bottom - after.top;
         const int x = area.left + ((area.right - area.left) - width) / 2;
@@ -195,7 +199,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     case WM_QUERYDRAGICON:
         return static_cast<INT_PTR>(result);
     default:
-        ::SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
+        ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
 }

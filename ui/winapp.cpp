@@ -5,32 +5,45 @@
 #include <cstring>
 
 #include "platform/message_box.h"
+#include "platform/wide_text.h"
 #include "ui/dialog.h"
 #include "ui/wnd.h"
 
 namespace {
 CWinApp* theApp = nullptr;
 
-// The file name without directory and extension.
+// The file name without directory and extension, in 932 (the caption of every box).
+// Asked for wide: a folder's name may hold characters outside the ANSI code page.
 std::string BaseNameOfModule() {
-    char path[MAX_PATH] = {};
-    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return "Kavo2";
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        // Both separators occur; a code-page-932 trail byte can equal '\\', so lead
-        // bytes carry their trail byte past the test.
-        if (::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-    }
-    std::string base = name;
-    const size_t dot = base.rfind('.');
-    if (dot != std::string::npos && dot > 0) base.erase(dot);
-    return base;
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
+    std::wstring base = name;
+    const size_t dot = base.rfind(L'.');
+    if (dot != std::wstring::npos && dot > 0) base.erase(dot);
+    return text::Narrow(base.c_str(), base.size());
 }
+
+// The command line after the program's name, as WinMain's would be, but taken from
+// the wide command line and converted to 932 here rather than by the system in
+// whatever its ANSI code page is.
+std::string ArgumentsAfterProgram() {
+    const wchar_t* p = ::GetCommandLineW();
+    if (!p) return std::string();
+    if (*p == L'"') {
+        for (++p; *p && *p != L'"'; ++p) {
+        }
+        if (*p == L'"') ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') ++p;
+    }
+    while (*p == L' ' || *p == L'\t') ++p;
+    return text::Narrow(p);
+}
+
 }  // namespace
 
 CWinApp* GetApp() { return theApp; }
@@ -66,7 +79,7 @@ BOOL CWinApp::PreTranslateMessage(MSG* msg) {
 int CWinApp::Run() {
     MSG msg = {};
     for (;;) {
-        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             exitCode_ = static_cast<int>(msg.wParam);
             break;
@@ -74,15 +87,16 @@ int CWinApp::Run() {
         if (got == -1) break;
         if (!PreTranslateMessage(&msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
     return ExitInstance();
 }
 
-int CWinApp::RunMain(HINSTANCE instance, const char* commandLine, int show) {
+int CWinApp::RunMain(HINSTANCE instance, const char*, int show) {
     m_hInstance = instance;
-    m_lpCmdLine = commandLine ? commandLine : "";
+    commandLine_ = ArgumentsAfterProgram();
+    m_lpCmdLine = commandLine_.c_str();
     m_nCmdShow = show;
     appName_ = BaseNameOfModule();
     m_pszAppName = appName_.c_str();
@@ -92,7 +106,7 @@ int CWinApp::RunMain(HINSTANCE instance, const char* commandLine, int show) {
 }
 
 std::string LoadResString(UINT id) {
-    char buffer[512] = {};
-    const int n = ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, sizeof(buffer));
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    wchar_t buffer[512] = {};
+    const int n = ::LoadStringW(::GetModuleHandleW(nullptr), id, buffer, 512);
+    return n > 0 ? text::Narrow(buffer, static_cast<size_t>(n)) : std::string();
 }

@@ -45,17 +45,18 @@ public:
     // gets the exclamation icon.
     int DoMessageBox(const char* text, UINT type = MB_OK);
 
-    // Sets up the object from WinMain's arguments and runs it.
+    // Sets up the object from WinMain's arguments and runs it (the command line is
+    // taken wide from the system, not from WinMain's ANSI copy).
     int RunMain(HINSTANCE instance, const char* commandLine, int show);
 
 private:
     std::string appName_;
+    std::string commandLine_;
     int exitCode_ = 0;
 };
 
 // The running application object (the one static CWinApp), or null before it exists.
 CWinApp* GetApp();
 
-// A string from the program's string table (code page of the system), empty when
-// missing.
+// A string from the program's string table, in 932, empty when missing.
 std::string LoadResString(UINT id);

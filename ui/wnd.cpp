@@ -1,20 +1,24 @@
 #include "ui/wnd.h"
 
+#include "platform/wide_text.h"
+
 namespace {
 
 // The window property that points at the bound object.
-const char kObjectProperty[] = "ui.CWnd";
+const wchar_t kObjectProperty[] = L"ui.CWnd";
 
 void RegisterDefaultClass() {
     static bool registered = false;
     if (registered) return;
-    WNDCLASSA wc = {};
+    // A wide class: its windows take their texts as UTF-16, converted from 932 by us.
+    static const std::wstring name = text::Wide(kDefaultWindowClass);
+    WNDCLASSW wc = {};
     wc.lpfnWndProc = &CWnd::StandardWndProc;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kDefaultWindowClass;
-    registered = ::RegisterClassA(&wc) != 0;
+    wc.lpszClassName = name.c_str();
+    registered = ::RegisterClassW(&wc) != 0;
 }
 
 }  // namespace
@@ -32,16 +36,16 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
     if (!hwnd) return nullptr;
-    return static_cast<CWnd*>(::GetPropA(hwnd, kObjectProperty));
+    return static_cast<CWnd*>(::GetPropW(hwnd, kObjectProperty));
 }
 
 void CWnd::Attach(HWND hwnd) {
     m_hWnd = hwnd;
-    ::SetPropA(hwnd, kObjectProperty, this);
+    ::SetPropW(hwnd, kObjectProperty, this);
 }
 
 void CWnd::Detach() {
-    if (m_hWnd) ::RemovePropA(m_hWnd, kObjectProperty);
+    if (m_hWnd) ::RemovePropW(m_hWnd, kObjectProperty);
     m_hWnd = nullptr;
 }
 
@@ -52,8 +56,9 @@ BOOL CWnd::Create(const char* className, const char* windowName, DWORD style, co
     }
     // A child window's menu argument is its identifier.
     HMENU menuOrId = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)) : nullptr;
-    HWND hwnd = ::CreateWindowExA(0, className, windowName, style, rect.left, rect.top, rect.right - rect.left,
-                                  rect.bottom - rect.top, parent, menuOrId, ::GetModuleHandleA(nullptr), this);
+    HWND hwnd = ::CreateWindowExW(0, text::Wide(className).c_str(), text::Wide(windowName ? windowName : "").c_str(), style,
+                                  rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent, menuOrId,
+                                  ::GetModuleHandleW(nullptr), this);
     if (hwnd && m_hWnd != hwnd) Attach(hwnd);  // a class other than ours never saw WM_NCCREATE with us
     return hwnd != nullptr;
 }
@@ -131,7 +136,7 @@ BOOL CWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -149,11 +154,11 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK CWnd::StandardWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* wnd = FromHandle(hwnd);
     if (!wnd && message == WM_NCCREATE) {
-        const CREATESTRUCTA* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         wnd = static_cast<CWnd*>(cs->lpCreateParams);
         if (wnd) wnd->Attach(hwnd);
     }
-    if (!wnd) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!wnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
     const LRESULT result = wnd->WindowProc(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         wnd->Detach();

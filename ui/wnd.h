@@ -17,16 +17,18 @@ public:
 
     HWND m_hWnd = nullptr;
 
-    // Creates the window; className null means the class library's default window
-    // class. Returns FALSE when the system refuses.
+    // Creates the window (texts in 932); className null means the class library's
+    // default window class. Returns FALSE when the system refuses.
     BOOL Create(const char* className, const char* windowName, DWORD style, const RECT& rect, HWND parent, UINT id);
     BOOL DestroyWindow();
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     BOOL ShowWindow(int show) { return ::ShowWindow(m_hWnd, show); }
     BOOL IsWindowVisible() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
-    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::SendMessageA(m_hWnd, message, wParam, lParam); }
-    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::PostMessageA(m_hWnd, message, wParam, lParam); }
+    // Messages that carry text carry UTF-16 (the windows are wide): convert with
+    // platform/wide_text.h.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::SendMessageW(m_hWnd, message, wParam, lParam); }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const { return ::PostMessageW(m_hWnd, message, wParam, lParam); }
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
 
     // The object bound to a system window, or null.

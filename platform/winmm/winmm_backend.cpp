@@ -5,7 +5,11 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <new>
+#include <string>
+
+#include "platform/wide_text.h"
 
 namespace midi {
 
@@ -61,9 +65,17 @@ void CALLBACK InTrampoline(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR para
     if (r->callback) r->callback(Handle(r), msg, r->instance, param1, param2);
 }
 
-void CopyName(const char* from, char (&name)[kNameSize]) {
-    std::size_t n = strnlen(from, kNameSize - 1);
-    std::memcpy(name, from, n);
+// The driver's name, asked for wide, in 932 and cut to the field without half a
+// character (a 32-character name can need more than 32 bytes).
+void CopyName(const wchar_t* from, char (&name)[kNameSize]) {
+    const std::string narrow = text::Narrow(from, wcsnlen(from, MAXPNAMELEN));
+    std::size_t n = 0;
+    while (n < narrow.size()) {
+        const std::size_t step = IsDBCSLeadByteEx(932, static_cast<BYTE>(narrow[n])) ? 2 : 1;
+        if (n + step > kNameSize - 1) break;
+        n += step;
+    }
+    std::memcpy(name, narrow.data(), n);
     name[n] = '\0';
 }
 
@@ -74,9 +86,9 @@ MIDIHDR* Hdr(Header* h) { return reinterpret_cast<MIDIHDR*>(h); }
 uint32_t WinmmBackend::InGetNumDevs() { return midiInGetNumDevs(); }
 
 Result WinmmBackend::InGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    MIDIINCAPSA caps;
+    MIDIINCAPSW caps;
     std::memset(&caps, 0, sizeof caps);
-    Result r = midiInGetDevCapsA(id, &caps, sizeof caps);
+    Result r = midiInGetDevCapsW(id, &caps, sizeof caps);
     if (r == kNoError) CopyName(caps.szPname, name);
     return r;
 }
@@ -133,9 +145,9 @@ Result WinmmBackend::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
 uint32_t WinmmBackend::OutGetNumDevs() { return midiOutGetNumDevs(); }
 
 Result WinmmBackend::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    MIDIOUTCAPSA caps;
+    MIDIOUTCAPSW caps;
     std::memset(&caps, 0, sizeof caps);
-    Result r = midiOutGetDevCapsA(id, &caps, sizeof caps);
+    Result r = midiOutGetDevCapsW(id, &caps, sizeof caps);
     if (r == kNoError) CopyName(caps.szPname, name);
     return r;
 }

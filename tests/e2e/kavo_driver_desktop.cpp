@@ -11,12 +11,15 @@
 //   count-windows             how many hidden windows of the program exist
 //   box-style CAPTION         the message box so captioned: "foreground=0|1" (how it
 //                             was made: box-made, through the test channel)
+//   reg-text KEY VALUE        a text value as "REG_SZ TEXT" (UTF-8), read wide, so the
+//                             same whatever the prefix's code page; "missing" when absent
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "tests/e2e/driver_text.h"
@@ -115,6 +118,33 @@ int DesktopCommand(const std::string& command, int argc, char** argv) {
         int n = 0;
         ::EnumWindows(CountProgram, reinterpret_cast<LPARAM>(&n));
         std::printf("%d\n", n);
+        return 0;
+    }
+    if (command == "reg-text") {
+        if (argc != 4) return 2;
+        const std::wstring path = Wide(argv[2]);
+        HKEY root = nullptr;
+        size_t skip = 0;
+        if (path.rfind(L"HKLM\\", 0) == 0) {
+            root = HKEY_LOCAL_MACHINE;
+            skip = 5;
+        } else if (path.rfind(L"HKCU\\", 0) == 0) {
+            root = HKEY_CURRENT_USER;
+            skip = 5;
+        } else {
+            return 2;
+        }
+        HKEY key = nullptr;
+        wchar_t data[1024] = {};
+        DWORD type = 0;
+        DWORD size = sizeof(data) - sizeof(wchar_t);
+        const bool found = ::RegOpenKeyExW(root, path.c_str() + skip, 0, KEY_READ, &key) == ERROR_SUCCESS &&
+                           ::RegQueryValueExW(key, Wide(argv[3]).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                              &size) == ERROR_SUCCESS &&
+                           type == REG_SZ;
+        if (key) ::RegCloseKey(key);
+        const std::string text = ToUtf8(std::wstring(data, wcsnlen(data, size / sizeof(wchar_t))));
+        std::printf("%s\n", found ? (text.empty() ? "REG_SZ" : ("REG_SZ " + text).c_str()) : "missing");
         return 0;
     }
     if (command == "box-style") {

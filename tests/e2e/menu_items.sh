@@ -100,7 +100,7 @@ expected+=$'\n'"$MENU_TAIL"
 menu_expect "sixteen presets after picking the last" "$expected" sixteen-presets-picked
 menu_stop "sixteen presets"
 k='HKLM\SOFTWARE\Ombrix\Kavo2'
-e2e_expect_eq "picked name saved" "REG_SZ $long" "$(reg_value "$k" Name | iconv -f CP932 -t UTF-8)"
+e2e_expect_eq "picked name saved" "REG_SZ $long" "$(reg_text "$k" Name)"
 e2e_expect_eq "stored route 1 output unchanged" "REG_DWORD 0x0" "$(reg_value "$k\\Port1" MIDIOut)"
 e2e_expect_eq "stored route 2 unchanged" "REG_DWORD 0x1" "$(reg_value "$k\\Port2" Enabled)"
 if cmp -s "$E2E_ARTEFACTS/PORT.KAV.sixteen" "$kav"; then e2e_pass "PORT.KAV untouched"; else e2e_fail "PORT.KAV untouched"; fi

@@ -108,4 +108,4 @@ ps_expect_file() {
 }
 
 # A registry value as text, whatever its code page.
-ps_reg_text() { reg_value "$1" "$2" | iconv -f CP932 -t UTF-8 2>/dev/null; }
+ps_reg_text() { reg_text "$1" "$2"; }

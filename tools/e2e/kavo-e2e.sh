@@ -34,7 +34,7 @@ e2e_begin() {
     E2E_NAME=$1
     E2E_KAVO=$(readlink -f "$2")
     E2E_DRIVER=$(readlink -f "$3")
-    E2E_ARTEFACTS=$4/$1
+    E2E_ARTEFACTS=$4/$1${KAVO_E2E_SUFFIX:-}
     rm -rf "$E2E_ARTEFACTS"
     mkdir -p "$E2E_ARTEFACTS"
     if [ ! -f "$E2E_KAVO" ] || [ ! -f "$E2E_DRIVER" ]; then
@@ -152,6 +152,10 @@ reg_value() {
     done
     printf '%s\n' "$out"
 }
+
+# A text value as "REG_SZ TEXT" in UTF-8, or "missing": read with the wide calls, so
+# that a prefix of any code page gives the same text (reg.exe prints in the prefix's).
+reg_text() { drv reg-text "$1" "$2"; }
 
 # A preset file of two presets, "A" (route 1 from input 0 to output 1, route 2 off
 # and unassigned) and "B" (both routes off, all devices 0), laid out byte for byte.

@@ -62,7 +62,7 @@ users=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name
 e2e_expect_eq "one user in the prefix" 1 "$(printf '%s\n' "$users" | grep -c .)"
 appdata=$WINEPREFIX/drive_c/users/$users/AppData/Roaming/Ombrix/Kavo2
 # The preset file's names in the work directory (the file, its temporary file).
-work_listing() { (cd "$E2E_WORK" && ls -A | grep '^PORT\.KAV'); }
+work_listing() { (cd "$E2E_WORK" && ls -A | grep '^PORT'); }
 
 # ---- first start: the shipped file is read, the new one goes to AppData ----
 e2e_launch
@@ -78,7 +78,9 @@ ps_shot applied
 ps_make_table "$KAVO_WINE_TMP/expected-1.kav" "A|1,0,0,0|0,1,1,0" "Saved|1,0,1,2|1,1,0,0"
 ps_expect_file "applied: AppData\\Roaming\\Ombrix\\Kavo2\\PORT.KAV" "$KAVO_WINE_TMP/expected-1.kav" "$appdata/PORT.KAV"
 e2e_expect_eq "applied: 1120 bytes" 1120 "$(stat -c %s "$appdata/PORT.KAV" 2>/dev/null)"
-e2e_expect_eq "applied: nothing else in AppData" PORT.KAV "$(cd "$appdata" 2>/dev/null && ls -A)"
+# The presets' device names go where the presets go.
+e2e_expect_eq "applied: the presets and their device names in AppData, nothing else" "$(printf 'PORT.KAV\nPORTNAME.KAV')" \
+    "$(cd "$appdata" 2>/dev/null && ls -A)"
 ps_expect_file "applied: the work directory's PORT.KAV as shipped" "$E2E_ARTEFACTS/PORT.KAV.shipped" "$E2E_WORK/PORT.KAV"
 e2e_expect_eq "applied: no other preset file in the work directory" PORT.KAV "$(work_listing)"
 drv dlg-click 2

@@ -95,6 +95,7 @@ struct VirtualMidi::InPort {
     Relaxed<Result> openResult{kNoError};
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{true};
+    Relaxed<bool> holdsBuffers{false};
 
     // Guarded by VirtualMidi::mu_.
     std::vector<InOpening*> openings;
@@ -129,6 +130,7 @@ struct VirtualMidi::OutPort {
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{false};
     Relaxed<int64_t> delayUs{0};
+    Relaxed<bool> holdsLong{false};
 
     // Guarded by VirtualMidi::mu_.
     std::vector<OutOpening*> openings;
@@ -376,7 +378,8 @@ Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
         o.idle.wait(lk, [&] { return !o.busy; });
         --o.idleWaiters;
     }
-    if (!reset) return kNoError;
+    // A wedged driver stops but keeps its buffers.
+    if (!reset || o.port->holdsBuffers) return kNoError;
 
     std::deque<Header*> back;
     back.swap(o.queue);
@@ -640,6 +643,8 @@ Result VirtualMidi::OutReset(OutHandle h) {
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
     std::lock_guard<std::mutex> lk(o->mu);
+    // A wedged driver says it reset and keeps its buffers.
+    if (o->port->holdsLong) return kNoError;
     for (const PendingLong& p : o->pending) StoreFlags(*p.hdr, (LoadFlags(*p.hdr) & ~kMhdrInQueue) | kMhdrDone);
     o->pending.clear();
     return kNoError;
@@ -714,7 +719,7 @@ Result VirtualMidi::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
     if (o->closing) return kInvalHandle;
     // Sends complete in the order they were made, so one made at once after the
     // delay was switched off still waits for the late ones before it.
-    if (delayUs <= 0 && o->pending.empty()) {
+    if (delayUs <= 0 && o->pending.empty() && !port.holdsLong) {
         StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
         CompleteLong(port, hdr);
         return kNoError;
@@ -739,7 +744,8 @@ Result VirtualMidi::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
 void VirtualMidi::CompletionLoop(OutOpening* o) {
     std::unique_lock<std::mutex> lk(o->mu);
     while (!o->closing) {
-        if (o->pending.empty()) {
+        // SetOutHoldsLong notifies when it lets go.
+        if (o->pending.empty() || o->port->holdsLong) {
             o->cv.wait(lk);
             continue;
         }
@@ -772,6 +778,20 @@ void VirtualMidi::SetOutExclusive(uint32_t id, bool exclusive) {
 }
 void VirtualMidi::SetOutLongDelay(uint32_t id, std::chrono::microseconds delay) {
     if (id < outPorts_.size()) outPorts_[id]->delayUs = static_cast<int64_t>(delay.count());
+}
+void VirtualMidi::SetOutHoldsLong(uint32_t id, bool hold) {
+    if (id >= outPorts_.size()) return;
+    OutPort& port = *outPorts_[id];
+    std::lock_guard<std::mutex> g(mu_);
+    port.holdsLong = hold;
+    // Wakes the completion threads, which sleep while the device holds their sends.
+    for (OutOpening* o : port.openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        o->cv.notify_all();
+    }
+}
+void VirtualMidi::SetInHoldsBuffers(uint32_t id, bool hold) {
+    if (id < inPorts_.size()) inPorts_[id]->holdsBuffers = hold;
 }
 void VirtualMidi::SetInCapsResult(uint32_t id, Result result) {
     if (id < inPorts_.size()) inPorts_[id]->capsResult = result;
@@ -915,6 +935,28 @@ size_t VirtualMidi::OutPendingCount(uint32_t id) const {
         n += o->pending.size();
     }
     return n;
+}
+
+std::vector<const Header*> VirtualMidi::InQueuedHeaders(uint32_t id) const {
+    std::vector<const Header*> v;
+    if (id >= inPorts_.size()) return v;
+    std::lock_guard<std::mutex> g(mu_);
+    for (InOpening* o : inPorts_[id]->openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        v.insert(v.end(), o->queue.begin(), o->queue.end());
+    }
+    return v;
+}
+
+std::vector<const Header*> VirtualMidi::OutPendingHeaders(uint32_t id) const {
+    std::vector<const Header*> v;
+    if (id >= outPorts_.size()) return v;
+    std::lock_guard<std::mutex> g(mu_);
+    for (OutOpening* o : outPorts_[id]->openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        for (const PendingLong& p : o->pending) v.push_back(p.hdr);
+    }
+    return v;
 }
 
 }  // namespace midi

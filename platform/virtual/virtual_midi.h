@@ -12,6 +12,9 @@
 // - a long output send completes (done flag) before its header may be unprepared,
 //   at once or, when asked, later from another thread as some drivers do;
 // - a device can refuse to open, or refuse a second open;
+// - a device can be wedged, keeping buffers it is told to give back (knobs below); it
+//   writes a header it finally hands back, as a driver does, so memory that was reused
+//   or freed meanwhile shows (in the record, or to a sanitizer);
 // - everything that reaches an output is recorded in order with a time stamp.
 //
 // Threads. The Backend calls may come from any thread, as with winmm. The knobs,
@@ -92,7 +95,8 @@ public:
     Result InStart(InHandle h) override;
     Result InStop(InHandle h) override;
     // Stops input and hands every queued header back, each with a kMimLongData
-    // callback from the calling thread, in queue order, before returning.
+    // callback from the calling thread, in queue order, before returning (a wedged
+    // input, SetInHoldsBuffers, keeps them).
     Result InReset(InHandle h) override;
     // kStillPlaying while headers are queued (the device stays open and running);
     // otherwise ends the delivery thread, sends kMimClose from the calling thread
@@ -107,7 +111,8 @@ public:
     Result OutOpen(OutHandle* handle, uint32_t id) override;
     Result OutClose(OutHandle h) override;
     // Pending long sends come back done at once and are not recorded (the device
-    // dropped them); nothing else is recorded.
+    // dropped them); nothing else is recorded. A wedged output (SetOutHoldsLong)
+    // keeps them.
     Result OutReset(OutHandle h) override;
     Result OutShortMsg(OutHandle h, uint32_t msg) override;
     Result OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
@@ -137,6 +142,17 @@ public:
     // Long sends on this output complete this long after OutLongMsg, on another
     // thread, in the order sent. Zero (the default) completes them inside OutLongMsg.
     void SetOutLongDelay(uint32_t id, std::chrono::microseconds delay);
+    // A wedged output: while set, its long sends stay with the device. They neither
+    // complete (after their delay or at once) nor come back on OutReset, so OutClose
+    // refuses (kStillPlaying) while one is pending, as with a driver that hangs on a
+    // buffer. Clearing it lets them complete on the completion thread, each once its
+    // delay is over: the bytes are read and recorded and the header written done then.
+    void SetOutHoldsLong(uint32_t id, bool hold);
+    // A wedged input: while set, InReset stops input but hands no queued header back,
+    // so InClose keeps refusing (kStillPlaying), as with a driver that does not return
+    // buffers on reset. After clearing it the next InReset hands them back as usual
+    // (each header written with zero bytes and the done flag, with kMimLongData).
+    void SetInHoldsBuffers(uint32_t id, bool hold);
     // InGetDevCaps/OutGetDevCaps return `result` (and leave the name untouched)
     // while it is not kNoError.
     void SetInCapsResult(uint32_t id, Result result);
@@ -196,6 +212,10 @@ public:
     size_t OutPreparedCount(uint32_t id) const;
     size_t InQueuedCount(uint32_t id) const;   // headers waiting in input queues
     size_t OutPendingCount(uint32_t id) const;  // long sends not yet complete
+    // The headers themselves, in queue order (the addresses only: a test can check
+    // whose memory the device holds without touching it).
+    std::vector<const Header*> InQueuedHeaders(uint32_t id) const;
+    std::vector<const Header*> OutPendingHeaders(uint32_t id) const;
 
     // The clock of every time stamp above.
     static int64_t NowNs();

@@ -55,6 +55,13 @@ extern uint32_t lastTickTime;  // worker only (and tests while no worker runs)
 
 // Serialises long messages to each route's output; re-entrant for one thread.
 extern std::recursive_mutex outputLock[2];
+// 1 while route r's output is one whose driver kept a long message's header after its
+// deadline and a reset: from then until StopRoutes closes it, nothing more is sent to
+// it (forwarded messages, the metronome, All Sound Off, long messages). A driver that
+// does not give back a buffer it was told to return is wedged: anything more it is
+// handed may be held or half sent as well, and each long send would again cost its
+// caller the whole deadline. A later StartRoutes opens the device afresh.
+extern Relaxed<int32_t> outputUnusable[2];
 
 // ---- operations -----------------------------------------------------------------
 // The settings the engine reads: the active assignment (StartRoutes) and Port and
@@ -82,6 +89,11 @@ void MetronomeStep();
 // more than one interval has passed since the last one, at lastTick + interval + 1 ms
 // (wrap-safe); 0 when it is due now.
 uint32_t WorkerWait(uint32_t now, uint32_t lastTick, bool metronome, int32_t mTempo, uint32_t timeout);
+
+// Devices whose close was refused (a driver still holding buffers of ours) and that
+// the engine therefore still holds open, with the buffers they hold: each is tried
+// again at the next StartRoutes (before anything is opened) and StopRoutes.
+int HeldDeviceCount();
 
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
 void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);

@@ -1,5 +1,7 @@
 // Route start and stop, and the input callbacks that fill the rings.
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
@@ -59,18 +61,119 @@ inline void CaptureShortMessage(int r, uint32_t msg, uintptr_t param1) {
     wakeEvent.Pulse();
 }
 
+// ---- closing, and devices that refuse it ----------------------------------------
+// winmm refuses to close a device that still has buffers of ours queued (still
+// playing): a driver that did not return them on reset. Dropping such a handle would
+// leave the device open until the program ends, so that every later start fails to
+// open it, and would leave our buffers with it. Instead the close is tried again after
+// another reset, a few times within a short deadline (StopRoutes runs on the
+// user-interface thread); a device that still refuses is held, with the storage it
+// keeps, and tried once more (reset, then close) at every later StartRoutes, before
+// anything is opened, and StopRoutes. A start that finds the device still refusing
+// cannot open it again, and says so, as for any device that cannot be opened.
+//
+// The held lists are the user-interface thread's alone. When one is full (drivers
+// wedged in more sessions than it holds), a further refusing handle is not tried again,
+// but the storage it keeps stays reserved: the memory is never given to anyone else
+// while a device may touch it.
+constexpr int kCloseTries = 5;
+constexpr auto kCloseDeadline = std::chrono::milliseconds(200);
+constexpr auto kClosePause = std::chrono::milliseconds(20);
+constexpr int kHeldHandles = 4;
+
+midi::InHandle heldIn[kHeldHandles];
+struct HeldOut {
+    midi::OutHandle handle;
+    int route;  // whose slots it may hold
+};
+HeldOut heldOut[kHeldHandles];
+
+// A close that is refused is tried again after a reset, which asks the driver once
+// more for what it still holds. The first try of a session's own close goes without
+// one: StopRoutes has reset the inputs already, and an output reset would send the
+// device note-offs it does not need.
+template <class TryClose, class Reset>
+bool CloseWithRetries(TryClose tryClose, Reset reset, int tries, bool resetFirst) {
+    const auto deadline = std::chrono::steady_clock::now() + kCloseDeadline;
+    for (int i = 0;; ++i) {
+        if (i > 0 || resetFirst) reset();
+        if (tryClose()) return true;
+        if (i + 1 >= tries || std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kClosePause);
+    }
+}
+
+// A handle the system does not know is no device of ours any more: nothing is left
+// to close, and nothing can touch what it was given.
+bool Closed(midi::Result res) { return res == midi::kNoError || res == midi::kInvalHandle; }
+
+bool CloseInputHandle(midi::InHandle in, int tries, bool resetFirst) {
+    auto tryClose = [in] {
+        SysExBank* bank = BankOf(in);
+        // Headers must be unprepared before the close; those still queued are the
+        // driver's and are left as they are (the close then refuses anyway).
+        if (bank) UnprepareReturnedHeaders(in, *bank);
+        if (!Closed(midi::InClose(in))) return false;
+        if (bank) bank->owner = nullptr;  // closed: the driver can no longer touch it
+        return true;
+    };
+    return CloseWithRetries(tryClose, [in] { midi::InReset(in); }, tries, resetFirst);
+}
+
+bool CloseOutputHandle(int r, midi::OutHandle out, int tries, bool resetFirst) {
+    auto tryClose = [r, out] {
+        ReleaseParkedHeaders(r, out, false);
+        if (!Closed(midi::OutClose(out))) return false;
+        ReleaseParkedHeaders(r, out, true);
+        return true;
+    };
+    return CloseWithRetries(tryClose, [out] { midi::OutReset(out); }, tries, resetFirst);
+}
+
+void HoldInput(midi::InHandle in) {
+    for (midi::InHandle& h : heldIn) {
+        if (h) continue;
+        h = in;
+        return;
+    }
+}
+
+void HoldOutput(midi::OutHandle out, int r) {
+    for (HeldOut& h : heldOut) {
+        if (h.handle) continue;
+        h = HeldOut{out, r};
+        return;
+    }
+}
+
+void CloseHeldDevices() {
+    for (midi::InHandle& h : heldIn)
+        if (h && CloseInputHandle(h, 1, true)) h = nullptr;
+    for (HeldOut& h : heldOut)
+        if (h.handle && CloseOutputHandle(h.route, h.handle, 1, true)) h.handle = nullptr;
+}
+
 void CloseInput(int r) {
-    midi::InClose(routeIn[r]);
+    midi::InHandle in = routeIn[r];
     routeIn[r] = nullptr;
+    // Stopped and reset, a held input delivers no more data; its callback may still
+    // see MIM_LONGDATA or MIM_CLOSE, which only pulse the wake event (or nothing).
+    if (!CloseInputHandle(in, kCloseTries, false)) HoldInput(in);
     // Entries left behind belong to the session that just ended; a later start must
     // not send them to what may by then be another device.
     ClearRing(r);
 }
 
+void CloseOutput(int r) {
+    midi::OutHandle out = routeOut[r];
+    routeOut[r] = nullptr;
+    if (out && !CloseOutputHandle(r, out, kCloseTries, false)) HoldOutput(out, r);
+    outputUnusable[r] = 0;  // whatever opens on this route next is another handle
+}
+
 void CloseRoute(int r) {
     CloseInput(r);
-    midi::OutClose(routeOut[r]);
-    routeOut[r] = nullptr;
+    CloseOutput(r);
 }
 
 bool OpenInput(int r, int32_t device) {
@@ -116,6 +219,7 @@ void StartRoutes() {
     engineRunning = 1;
     routeIn[0] = routeIn[1] = nullptr;
     routeOut[0] = routeOut[1] = nullptr;
+    CloseHeldDevices();  // a device we still hold would refuse the open below
 
     // A failure on either route leaves both closed: a half-started pair of routes
     // would play one keyboard and silently not the other.
@@ -180,15 +284,20 @@ void StopRoutes() {
         workerThread.Join();  // the worker sees the flag within one wait at most
         wakeEvent.Close();
     }
+    CloseHeldDevices();  // those kept by earlier stops; this session's own follow
     for (int r = 0; r < 2; ++r)
         if (routeIn[r]) CloseInput(r);
-    AllSoundOff();
-    for (int r = 0; r < 2; ++r) {
-        if (!routeOut[r]) continue;
-        midi::OutClose(routeOut[r]);
-        routeOut[r] = nullptr;
-    }
+    AllSoundOff();  // not to an output that is unusable
+    for (int r = 0; r < 2; ++r)
+        if (routeOut[r]) CloseOutput(r);
     NotifyStatus();
+}
+
+int HeldDeviceCount() {
+    int n = 0;
+    for (midi::InHandle h : heldIn) n += h != nullptr;
+    for (const HeldOut& h : heldOut) n += h.handle != nullptr;
+    return n;
 }
 
 uint32_t EffectiveWaitTimeout() {

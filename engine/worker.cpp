@@ -9,21 +9,35 @@
 
 std::atomic<uint64_t> workerWakeups{0};
 std::atomic<uint64_t> workerTimeouts{0};
+SysExBank sysExBank[2][kSysExBanks];
 
 namespace {
 
-// One route's SysEx input buffers, on the worker's stack for its whole life: nothing
-// is allocated while it runs.
+// One route's SysEx input, as the worker sees it. The buffers and headers are not on
+// the worker's stack: a driver that keeps queued buffers past the reset at stop would
+// otherwise be left pointing into a stack that is gone once the worker ends (and that
+// the next thread reuses). They are in a bank that stays the input's until it closes;
+// nothing is allocated while the worker runs.
 struct SysExInput {
-    char sysExBuffer[kSysExBuffers][kSysExBufferSize];
-    midi::Header header[kSysExBuffers];
-    int watched;  // the header the device fills next; it fills them in queue order
+    SysExBank* bank;  // nullptr: no input, or every bank of the route is still held
+    int watched;      // the header the device fills next; it fills them in queue order
 };
 
-void QueueBuffer(midi::InHandle in, SysExInput& s, int i) {
-    midi::Header& h = s.header[i];
+// Only banks no device holds are taken: a bank whose input could not be closed yet
+// still has headers in that driver's queue.
+SysExBank* ClaimBank(int r, midi::InHandle in) {
+    for (SysExBank& b : sysExBank[r]) {
+        if (b.owner) continue;
+        b.owner = in;
+        return &b;
+    }
+    return nullptr;
+}
+
+void QueueBuffer(midi::InHandle in, SysExBank& b, int i) {
+    midi::Header& h = b.header[i];
     std::memset(&h, 0, sizeof h);
-    h.lpData = s.sysExBuffer[i];
+    h.lpData = b.buffer[i];
     h.dwBufferLength = kSysExBufferSize;
     h.dwFlags = 0;
     midi::InPrepareHeader(in, &h);
@@ -35,12 +49,14 @@ void QueueBuffer(midi::InHandle in, SysExInput& s, int i) {
 // give the device a buffer after it was told to return them all.
 bool ServeSysEx(int r, SysExInput& s) {
     midi::InHandle in = routeIn[r];
-    if (!in) return false;
-    midi::Header& h = s.header[s.watched];
+    if (!in || !s.bank) return false;
+    midi::Header& h = s.bank->header[s.watched];
     if ((midi::LoadFlags(h) & midi::kMhdrDone) == 0 || h.dwBytesRecorded == 0) return false;
     midi::InUnprepareHeader(in, &h);
+    // The send copies the bytes before the device sees them, so the buffer can go
+    // back to the input at once even if the output keeps its header.
     SendLongOnRoute(r, reinterpret_cast<const uint8_t*>(h.lpData), h.dwBytesRecorded);
-    QueueBuffer(in, s, s.watched);
+    QueueBuffer(in, *s.bank, s.watched);
     s.watched = (s.watched + 1) % kSysExBuffers;
     return true;
 }
@@ -59,7 +75,9 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         if (transform) m = TransformMessage(m);
-        midi::OutShortMsg(out, m);
+        // Read per message: a long send from the panel may find the output wedged
+        // during a drain. The message is taken all the same, so the ring keeps moving.
+        if (outputUnusable[r] != 1) midi::OutShortMsg(out, m);
         ++forwarded;
     }
     return forwarded;
@@ -93,26 +111,56 @@ bool SpinForWake() {
 
 void ReleaseBuffers(int r, SysExInput& s) {
     midi::InHandle in = routeIn[r];
-    if (!in) return;
+    if (!in || !s.bank) return;
     // StopRoutes reset the input before it told us to stop, but a buffer that this
     // thread queued again after that reset is still with the device; reset once more
     // so that every header is back and can be unprepared, and the input can close.
+    // A driver that keeps some even now keeps them in the bank, which outlives us;
+    // StopRoutes' close deals with them.
     midi::InReset(in);
-    for (int i = 0; i < kSysExBuffers; ++i) {
-        if (midi::LoadFlags(s.header[i]) & (midi::kMhdrDone | midi::kMhdrPrepared))
-            midi::InUnprepareHeader(in, &s.header[i]);
-    }
+    UnprepareReturnedHeaders(in, *s.bank);
+}
+
+// Where the metronome would play: Port's output, unless that one is wedged.
+bool MetronomeOutputUsable() {
+    const int32_t port = EngineSettings().Port;
+    return port < 0 || port > 1 || outputUnusable[port] != 1;
 }
 
 }  // namespace
+
+SysExBank* BankOf(midi::InHandle in) {
+    if (!in) return nullptr;
+    for (auto& route : sysExBank)
+        for (SysExBank& b : route)
+            if (b.owner == in) return &b;
+    return nullptr;
+}
+
+void UnprepareReturnedHeaders(midi::InHandle in, SysExBank& bank) {
+    for (midi::Header& h : bank.header) {
+        const uint32_t f = midi::LoadFlags(h);
+        if ((f & midi::kMhdrPrepared) && !(f & midi::kMhdrInQueue)) midi::InUnprepareHeader(in, &h);
+    }
+}
+
+bool IsEngineStorage(const void* p, size_t n) {
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    auto inside = [&](const void* base, size_t size) {
+        const auto b = reinterpret_cast<uintptr_t>(base);
+        return at >= b && n <= size && at - b <= size - n;
+    };
+    return inside(longSlot, sizeof longSlot) || inside(sysExBank, sizeof sysExBank);
+}
 
 void RouteWorker(void*) {
     SysExInput sysEx[2];
     for (int r = 0; r < 2; ++r) {
         sysEx[r].watched = 0;
-        std::memset(sysEx[r].header, 0, sizeof sysEx[r].header);
-        if (!routeIn[r]) continue;
-        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(routeIn[r], sysEx[r], i);
+        sysEx[r].bank = routeIn[r] ? ClaimBank(r, routeIn[r]) : nullptr;
+        if (!sysEx[r].bank) continue;
+        std::memset(sysEx[r].bank->header, 0, sizeof sysEx[r].bank->header);
+        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(routeIn[r], *sysEx[r].bank, i);
     }
     bool busy = false;
     for (;;) {
@@ -123,8 +171,10 @@ void RouteWorker(void*) {
         }
         // While the metronome plays the wait must end on time, also where the system's
         // timed waits are coarse; while it is off nothing keeps time, and the worker
-        // asks the system for nothing that costs power.
-        const bool keepsTime = metronomeOn == 1;
+        // asks the system for nothing that costs power. A metronome that cannot play
+        // (Port's output is wedged) keeps no time either: its tick, never taken, would
+        // be due forever and end every wait at once.
+        const bool keepsTime = metronomeOn == 1 && MetronomeOutputUsable();
         if (keepsTime && wakeEvent.Precise() == platform::PreciseWait::Off) wakeEvent.EnablePrecise();
         if (!keepsTime && wakeEvent.Precise() != platform::PreciseWait::Off) wakeEvent.DisablePrecise();
         if (!(busy && SpinForWake()) &&
@@ -134,7 +184,12 @@ void RouteWorker(void*) {
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
         if (engineRunning == 0) break;
         busy = DrainRing(0) + DrainRing(1) > 0;
-        MetronomeStep();
+        // No beat for a wedged output: the step is not run at all, so the beat count
+        // pauses while Port names it. The step reads Port again, so a Port change at
+        // that very moment can let one beat (four short messages) reach the wedged
+        // output; a short message hands the driver no memory of ours, so the worst
+        // that follows is a beat lost.
+        if (MetronomeOutputUsable()) MetronomeStep();
     }
     wakeEvent.DisablePrecise();
     for (int r = 0; r < 2; ++r) ReleaseBuffers(r, sysEx[r]);

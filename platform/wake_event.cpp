@@ -36,14 +36,22 @@ void WakeEvent::Close() {
 
 bool WakeEvent::Exists() const { return handle_.load(std::memory_order_acquire) != nullptr; }
 
+// The flag says whether a pulse is pending since the waiter last took one. A pulse
+// that finds it set needs no SetEvent: either the event is still set, or the waiter is
+// awake and has yet to clear the flag, after which it looks at its work anyway. The
+// waiter clears the flag each time it comes back, so the next pulse sets the event
+// again. The exchanges order the caller's writes (a ring entry) before the waiter's
+// reads.
 void WakeEvent::Pulse() {
     HANDLE h = handle_.load(std::memory_order_acquire);
-    if (h) SetEvent(h);
+    if (h && !pending_.exchange(true, std::memory_order_acq_rel)) SetEvent(h);
 }
 
 bool WakeEvent::TryConsume() {
     HANDLE h = handle_.load(std::memory_order_acquire);
-    return h && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    if (!h || !pending_.exchange(false, std::memory_order_acq_rel)) return false;
+    WaitForSingleObject(h, 0);  // takes the signal that pulse left on the event
+    return true;
 }
 
 namespace {
@@ -104,6 +112,17 @@ void WakeEvent::DisablePrecise() {
 }
 
 bool WakeEvent::Wait(uint32_t timeoutMs) {
+    if (TryConsume()) return true;
+    const bool pulsed = WaitUntilPulseOrTimeOut(timeoutMs);
+    // Whatever ended the wait, the waiter now looks at its work: a pulse until here
+    // needs no second wake (its signal, if still on the event, only makes the next
+    // wait return at once). An exchange, not a store: reading the flag a pulse set
+    // makes that pulse's writes visible to the work that follows.
+    pending_.exchange(false, std::memory_order_acq_rel);
+    return pulsed;
+}
+
+bool WakeEvent::WaitUntilPulseOrTimeOut(uint32_t timeoutMs) {
     HANDLE h = handle_.load(std::memory_order_acquire);
     if (h && timer_ && timeoutMs > 0) {
         // Re-arming resets the timer, so a due time left over from a wait that the

@@ -49,7 +49,14 @@ public:
 private:
     std::atomic<PreciseWait> precise_{PreciseWait::Off};
 #ifdef _WIN32
+    bool WaitUntilPulseOrTimeOut(uint32_t timeoutMs);
+#endif
+#ifdef _WIN32
     std::atomic<void*> handle_{nullptr};
+    // A pulse is pending (the event was set and the waiter has not taken it yet):
+    // further pulses make no system call, which under a flood of input would be one
+    // per message.
+    std::atomic<bool> pending_{false};
     void* timer_ = nullptr;
 #else
     std::atomic<uint32_t> signalled_{0};

@@ -67,6 +67,10 @@ void MetronomeStep() {
 
     const int32_t port = s.Port;
     midi::OutHandle out = port == 0 ? routeOut[0] : (port == 1 ? routeOut[1] : nullptr);
+    // Port is read once here: an output that keeps a long message gets nothing more,
+    // also when Port moved to it since the worker looked (the beat is lost, as on a
+    // closed output).
+    if (out && outputUnusable[port] == 1) out = nullptr;
     const uint32_t ch = Channel(s.mChannel);
     const int32_t volume = s.mVolume;
     PlayNote(out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));

@@ -65,6 +65,19 @@ std::string CountList(uint32_t count, int (midi::VirtualMidi::*openCount)(uint32
     return list;
 }
 
+// What the system made of the manifest: the small-icon size the notification icon is
+// loaded at (it follows the DPI the process is aware of), and the file of the common
+// controls library the process runs with (version 6 lives in the side-by-side store;
+// a program without the dependency gets the system folder's version 5).
+std::string DesktopSetup() {
+    std::string text = "smallIcon=" + std::to_string(::GetSystemMetrics(SM_CXSMICON)) + "x" +
+                       std::to_string(::GetSystemMetrics(SM_CYSMICON)) + "\n";
+    wchar_t path[MAX_PATH] = {};
+    if (HMODULE controls = ::GetModuleHandleW(L"comctl32.dll"); controls && ::GetModuleFileNameW(controls, path, MAX_PATH))
+        text += "commonControls=" + text::Narrow(path, wcslen(path)) + "\n";
+    return text;
+}
+
 std::string QueryState() {
     const CKavoApp& app = TheKavoApp();
     std::string text;
@@ -76,7 +89,7 @@ std::string QueryState() {
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
     text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
     text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
-    return text;
+    return text + DesktopSetup();
 }
 
 LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {

@@ -4,6 +4,8 @@
 #   build/asan  host build with ASan + UBSan          ctest
 #   build/tsan  host build with TSan                  ctest
 #   build/win   Windows build (mingw-w64)             ctest, the programs under Wine
+#   package     tools/package.sh (build/package, build/dist), then the archive and
+#               the packed program checked under Wine (tests/e2e/package.sh)
 # Installs what is missing first (Debian packages; needs root only when something is
 # missing). Keeps going after a failure so one run shows every failing build and test,
 # ends with each build's ctest summary, and exits non-zero if anything failed.
@@ -57,7 +59,7 @@ if [ "${1:-}" = --install-only ]; then
 fi
 
 builds=("$@")
-[ ${#builds[@]} -eq 0 ] && builds=(host asan tsan win)
+[ ${#builds[@]} -eq 0 ] && builds=(host asan tsan win package)
 
 # Some kernels place mappings where this TSan runtime does not expect them ("unexpected
 # memory mapping" / "FATAL: ThreadSanitizer"); without address randomisation it runs.
@@ -129,6 +131,46 @@ run_build() {
     fi
 }
 
+# The download: built by tools/package.sh, then unpacked and checked with the Windows
+# build's driver (made here when that build has not run).
+run_package() {
+    local log="$root/build/package-check.log" version zip driver=$root/build/win/tests/e2e/kavo_driver.exe
+    say "package: build"
+    if ! bash "$root/tools/package.sh"; then
+        result[package]="packaging failed"
+        failed=1
+        return
+    fi
+    if [ ! -f "$driver" ]; then
+        cmake -S "$root" -B "$root/build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+            >"$root/build/win-configure.log" 2>&1 && cmake --build "$root/build/win" -j2 --target kavo_driver || {
+            result[package]="driver build failed"
+            failed=1
+            return
+        }
+    fi
+    version=$(sed -n 's/^#define KAVO_VERSION_TEXT "\(.*\)"$/\1/p' "$root/res/version.h")
+    zip=$root/build/dist/Kavo2-$version-win64.zip
+    say "package: check"
+    # Once more after a failure, as the Windows build's tests under Wine; the first
+    # failure stays in the log above the rerun.
+    local rc try
+    : >"$log"
+    for try in 1 2; do
+        timeout --kill-after=10 300 bash "$root/tests/e2e/package.sh" "$zip" "$driver" "$root/build/win/e2e-artefacts" \
+            2>&1 | tee -a "$log"
+        rc=${PIPESTATUS[0]}
+        [ "$rc" -eq 0 ] && break
+    done
+    summary[package]=$(tail -1 "$log")
+    if [ "$rc" -ne 0 ]; then
+        result[package]="check failed (log: build/package-check.log)"
+        failed=1
+    else
+        result[package]=ok
+    fi
+}
+
 mkdir -p "$root/build"
 start=$SECONDS
 
@@ -154,8 +196,9 @@ for b in "${builds[@]}"; do
         fi
         ;;
     win) run_build win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" ;;
+    package) run_package ;;
     *)
-        echo "unknown build: $b (host, asan, tsan, win)" >&2
+        echo "unknown build: $b (host, asan, tsan, win, package)" >&2
         exit 2
         ;;
     esac

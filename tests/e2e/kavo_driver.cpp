@@ -29,6 +29,9 @@
 //   kavo_driver menu-rect               the shown pop-up menu's rectangle: X Y WIDTH HEIGHT
 //   kavo_driver foreground|icon-probe|icon-delete|taskbar-created|decoy|count-windows|
 //               box-style ...          the program on the desktop (kavo_driver_desktop.cpp)
+//   kavo_driver file-version|file-manifest|file-icons PATH
+//                                       a program file as the system reads it
+//                                       (kavo_driver_package.cpp)
 //   kavo_driver right-click-focus [ms]  put a window of the driver in front, right-click
 //                                       the icon; print "menu=0|1" (a menu came up) and
 //                                       "foreground=TITLE" (the window in front after it)
@@ -434,6 +437,9 @@ long long SteadyMicros() {
 // The program on the desktop: foreground, icon, decoys, boxes (kavo_driver_desktop.cpp).
 int DesktopCommand(const std::string& command, int argc, char** argv);
 
+// Program files as the system reads them (kavo_driver_package.cpp).
+int PackageCommand(const std::string& command, int argc, char** argv);
+
 // The port setup dialog's commands (kavo_driver_dialog.cpp).
 bool IsDialogCommand(const std::string& command);
 int DialogCommand(int argc, char** argv);
@@ -448,6 +454,7 @@ int main(int argc, char** argv) {
 
     if (const int rc = MenuCommand(command, argc, argv); rc >= 0) return rc;
     if (const int rc = DesktopCommand(command, argc, argv); rc >= 0) return rc == 2 ? Usage() : rc;
+    if (const int rc = PackageCommand(command, argc, argv); rc >= 0) return rc == 2 ? Usage() : rc;
     if (command == "now") {
         std::printf("%lld\n", SteadyMicros());
         return 0;

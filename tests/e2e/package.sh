@@ -1,0 +1,157 @@
+#!/bin/bash
+# The download as a Windows user gets it (tools/package.sh): the archive's files and
+# their text form; the packed program's version resource, manifest and icon frames as
+# the system reads them; then the packed program started once from its unpacked folder
+# on virtual devices: the common controls' version 6 in force, a note
+# through a route, every dialog and the menu shown (screenshots kept), and closed from
+# its menu with its settings and presets saved where the read-me says.
+#   package.sh ZIP DRIVER_EXE ARTEFACT_ROOT
+set -u
+here=$(dirname "${BASH_SOURCE[0]}")
+zip=$(readlink -f "$1")
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+
+# ---- the archive -------------------------------------------------------------------------
+listing=$(python3 - "$zip" "$unpacked" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    bad = z.testzip()
+    print("crc=" + ("ok" if bad is None else "bad " + bad))
+    print("files=" + " ".join(i.filename for i in z.infolist()))
+    z.extractall(sys.argv[2])
+for name in ("README.txt", "LICENSE.txt"):
+    data = open(sys.argv[2] + "/" + name, "rb").read()
+    lone_lf = data.replace(b"\r\n", b"").count(b"\n")
+    text = data.decode("utf-8-sig")
+    bom, crlf = int(data.startswith(b"\xef\xbb\xbf")), int(b"\r\n" in data)
+    print(f"{name}: bom={bom} crlf={crlf} lone-lf={lone_lf}")
+    if name == "README.txt":
+        # Japanese first, then English; the places the read-me names.
+        print("readme: japanese-first=%d" % int(text.find("起動") < text.find("How to start")))
+        for place in ("shell:startup", r"HKEY_CURRENT_USER\Software\Ombrix\Kavo2", r"%APPDATA%\Ombrix\Kavo2",
+                      "PORT.KAV", "reg delete"):
+            print(f"readme names {place}: {text.count(place) >= 2}")
+    else:
+        print("licence: mit=%d" % int(text.startswith("MIT License") and "Kavo2 authors" in text))
+PY
+) || listing="python failed"
+
+source "$here/../../tools/e2e/kavo-e2e.sh"
+e2e_begin package "$unpacked/Kavo2.exe" "$2" "$3"
+source "$here/port_setup_lib.sh"
+source "$here/panel_lib.sh"
+source "$here/menu_lib.sh"
+printf '%s\n' "$listing" >"$E2E_ARTEFACTS/archive.txt"
+e2e_expect_eq "archive" "crc=ok
+files=Kavo2.exe README.txt LICENSE.txt
+README.txt: bom=1 crlf=1 lone-lf=0
+readme: japanese-first=1
+readme names shell:startup: True
+readme names HKEY_CURRENT_USER\Software\Ombrix\Kavo2: True
+readme names %APPDATA%\Ombrix\Kavo2: True
+readme names PORT.KAV: True
+readme names reg delete: True
+LICENSE.txt: bom=1 crlf=1 lone-lf=0
+licence: mit=1" "$listing"
+
+# ---- the packed program as the system reads it ---------------------------------------
+exe=$(winepath_of "$unpacked/Kavo2.exe")
+e2e_expect_eq "version resource" "fixed=2.10.0.0/2.10.0.0
+filetype=1
+translation=0411/1200
+CompanyName=Ombrix
+FileDescription=Kavo2 MIDIソフトウェア・スルー
+FileVersion=2.10
+InternalName=Kavo2
+LegalCopyright=Copyright (C) Ombrix
+OriginalFilename=Kavo2.exe
+ProductName=Kavo2
+ProductVersion=2.10" "$(drv file-version "$exe")"
+
+drv file-manifest "$exe" >"$E2E_ARTEFACTS/manifest.xml"
+e2e_expect_eq "manifest" "level=asInvoker uiAccess=false
+os=35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a
+dpiAware=true dpiAwareness=system
+Microsoft.Windows.Common-Controls 6.0.0.0 6595b64144ccf1df" "$(python3 - "$E2E_ARTEFACTS/manifest.xml" <<'PY'
+import sys, xml.etree.ElementTree as ET
+v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+compat = "{urn:schemas-microsoft-com:compatibility.v1}"
+root = ET.parse(sys.argv[1]).getroot()
+level = root.find(f"{v3}trustInfo/{v3}security/{v3}requestedPrivileges/{v3}requestedExecutionLevel")
+print(f"level={level.get('level')} uiAccess={level.get('uiAccess')}")
+print("os=" + " ".join(e.get("Id").strip("{}") for e in root.iter(f"{compat}supportedOS")))
+settings = root.find(f"{v3}application/{v3}windowsSettings")
+aware = settings.find("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+awareness = settings.find("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness")
+print(f"dpiAware={aware.text} dpiAwareness={awareness.text}")
+for d in root.iter(f"{v1}dependentAssembly"):
+    a = d.find(f"{v1}assemblyIdentity")
+    print(a.get("name"), a.get("version"), a.get("publicKeyToken"))
+PY
+)"
+
+icons=$(drv file-icons "$exe")
+printf '%s\n' "$icons" >"$E2E_ARTEFACTS/icons.txt"
+for id in 128 200 201 210 211 220 221; do
+    e2e_expect_eq "icon $id: frames, and the one taken at each small-icon size" "$id: 16 20 24 32
+$id size 16: 16
+$id size 20: 20
+$id size 24: 24
+$id size 32: 32" "$(grep "^$id[: ]" <<<"$icons")"
+done
+
+# ---- the packed program, run once ----------------------------------------------------------
+# Started as from Explorer: from its own folder, which then holds its presets.
+E2E_WORK=$unpacked
+ps_decorate
+cp_unmanaged
+cp_seed_two_routes
+ps_make_table "$E2E_WORK/PORT.KAV" 'Live|1,0,0,0|1,1,1,0'
+menu_start
+e2e_expect_state "started" picture=211 running=1 inOpen=1,1 outOpen=1,1 smallIcon=16x16
+controls=$(state_value "$(drv state)" commonControls)
+case ${controls,,} in
+*'\winsxs\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.'*'\comctl32.dll')
+    e2e_pass "common controls 6 in force: $controls" ;;
+*) e2e_fail "common controls 6 in force" "the program runs with: $controls" ;;
+esac
+drv feed 0 00403C90
+e2e_expect_eq "a note through route 1" "S 00403C90" "$(drv wait-dump 0 1 5000)"
+
+menu_open_expect "menu" "$MENU_RUNNING
+---
+20000 x Default (&0)
+20001 - Live (&1)
+$MENU_TAIL" menu
+menu_choose "control panel" O
+if drv cp-wait 20000; then e2e_pass "control panel shown"; else e2e_fail "control panel shown"; fi
+drv cp-click 1050
+cp_expect "CONVERSION pressed" 1050 checked=1
+cp_shot control-panel
+drv cp-click 1
+drv cp-gone 5000 || e2e_fail "control panel closed"
+
+drv menu 10000 >/dev/null || e2e_fail "menu for the version box"
+menu_choose "version box" V
+if drv ab-wait 20000; then e2e_pass "version box shown"; else e2e_fail "version box shown"; fi
+ps_shot version-box ab
+drv ab-click 1
+drv ab-gone 5000 || e2e_fail "version box closed"
+
+drv menu 10000 >/dev/null || e2e_fail "menu for the port setup"
+menu_choose "port setup" I
+if drv dlg-wait 20000; then e2e_pass "port setup shown"; else e2e_fail "port setup shown"; fi
+ps_shot port-setup dlg
+drv dlg-click 2
+drv dlg-gone 5000 || e2e_fail "port setup closed"
+
+# Closed from its menu, with the item's accelerator.
+drv menu 10000 >/dev/null || e2e_fail "menu for closing"
+menu_choose "close" X
+e2e_wait_exit "$E2E_KAVO_PID"
+e2e_expect_eq "closed from the menu: exit code" 0 "$E2E_EXIT"
+e2e_expect_eq "settings saved: CONVERSION on" "REG_DWORD 0xffffffff" \
+    "$(reg_value 'HKLM\SOFTWARE\Ombrix\Kavo2\Controller' VelConvertion)"
+ls -l "$E2E_WORK" >"$E2E_ARTEFACTS/folder.txt"
+e2e_end

@@ -1,12 +1,16 @@
-// The tray pictures as committed: each .ico is 16 x 16 in 16 colours with a mask, and
-// shows exactly its pixel art in the colour that tells the state (grey stopped, red
-// running, green converting). Catches an art edit that was not followed by a run of
-// res/icons/make_icons.py, and a picture wired to the wrong colour or plug count.
+// The tray pictures as committed: each .ico holds frames of 16, 20, 24 and 32 pixels in
+// 16 colours with a mask; the 16 x 16 one shows exactly its pixel art in the colour that
+// tells the state (grey stopped, red running, green converting), and the larger ones the
+// same art with lines drawn twice, never blurred. Catches an art edit that was not
+// followed by a run of res/icons/make_icons.py, a picture wired to the wrong colour or
+// plug count, and a directory that points the system at the wrong bytes.
 // Host build only: the files are read from the source tree.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -29,7 +33,7 @@ std::vector<std::string> ReadArt(const std::string& path) {
     std::vector<std::string> rows;
     std::string line;
     while (std::getline(f, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#' || line.rfind("twice ", 0) == 0) continue;  // and the larger frames' doubled lines
         rows.push_back(line);
     }
     return rows;
@@ -39,9 +43,38 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
-// Palette indices of the standard 16 colours.
+// Palette indices of the standard 16 colours, and the palette itself (stored blue,
+// green, red, 0, so read as 0x00RRGGBB).
 constexpr int kBlack = 0, kMaroon = 1, kGreen = 2, kNavy = 4, kSilver = 7, kGrey = 8;
 constexpr int kRed = 9, kLime = 10, kYellow = 11, kBlue = 12, kWhite = 15;
+constexpr uint32_t kPalette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
+                                   0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+
+// A palette index per pixel, top row first; -1 is transparent.
+using Picture = std::vector<std::vector<int>>;
+
+// Drops each row equal to the one above, counting how many rows each kept one stands for,
+// and turns the result on its side, so that a second call does the columns.
+Picture Collapsed(const Picture& p, std::vector<int>& counts) {
+    Picture kept;
+    for (const auto& row : p) {
+        if (kept.empty() || kept.back() != row) { kept.push_back(row); counts.push_back(0); }
+        ++counts.back();
+    }
+    Picture turned(p[0].size(), std::vector<int>(kept.size()));
+    for (size_t y = 0; y < kept.size(); ++y)
+        for (size_t x = 0; x < kept[y].size(); ++x) turned[x][y] = kept[y][x];
+    return turned;
+}
+
+// The first opaque row and column and one past the last: {top, bottom, left, right}.
+std::vector<int> Edges(const Picture& p) {
+    std::vector<int> e = {int(p.size()), 0, int(p.size()), 0};
+    for (int y = 0; y < int(p.size()); ++y)
+        for (int x = 0; x < int(p.size()); ++x)
+            if (p[y][x] >= 0) e = {std::min(e[0], y), std::max(e[1], y + 1), std::min(e[2], x), std::max(e[3], x + 1)};
+    return e;
+}
 
 struct IconCase {
     int id;
@@ -51,44 +84,79 @@ struct IconCase {
 
 class TrayIconFileTest : public ::testing::TestWithParam<IconCase> {};
 
-TEST_P(TrayIconFileTest, ShowsItsArtInItsColours) {
+TEST_P(TrayIconFileTest, HoldsItsArtInItsColoursAtEachSize) {
     const IconCase& c = GetParam();
     const std::vector<uint8_t> ico = ReadFile(kIconDir + "icon" + std::to_string(c.id) + ".ico");
     const std::vector<std::string> art = ReadArt(kIconDir + c.art);
     ASSERT_EQ(art.size(), 16u);
-    const size_t image = 6 + 16, palette = image + 40, bits = palette + 64, mask = bits + 128;
-    ASSERT_EQ(ico.size(), mask + 64);
-
-    // Directory: one icon, 16 x 16, 16 colours; the bitmap 4 bits deep, twice as high
-    // for the mask.
-    EXPECT_EQ(ico[2], 1);
-    EXPECT_EQ(ico[4], 1);
-    EXPECT_EQ(ico[6], 16);
-    EXPECT_EQ(ico[7], 16);
-    EXPECT_EQ(ico[8], 16);
-    EXPECT_EQ(U32(ico, image + 4), 16u);
-    EXPECT_EQ(U32(ico, image + 8), 32u);
-    EXPECT_EQ(ico[image + 14], 4);
-    // The palette's red entry is red and its lime entry green (stored blue, green, red).
-    EXPECT_EQ(U32(ico, palette + 4 * kRed), 0x00FF0000u);
-    EXPECT_EQ(U32(ico, palette + 4 * kLime), 0x0000FF00u);
-
+    Picture expected(16, std::vector<int>(16));
     for (int y = 0; y < 16; ++y) {
-        const int row = 15 - y;  // bottom-up
+        ASSERT_EQ(art[y].size(), 16u);
         for (int x = 0; x < 16; ++x) {
-            const uint8_t pair = ico[bits + row * 8 + x / 2];
-            const int index = (x % 2 == 0) ? (pair >> 4) : (pair & 0x0F);
-            const bool transparent = (ico[mask + row * 4 + x / 8] >> (7 - x % 8)) & 1;
             const char letter = art[y][x];
-            if (letter == '.') {
-                EXPECT_TRUE(transparent) << "icon " << c.id << " at " << x << "," << y;
-                continue;
-            }
-            EXPECT_FALSE(transparent) << "icon " << c.id << " at " << x << "," << y;
-            const int expected = letter == 'k' ? kBlack : letter == 'Y' ? kYellow : letter == 'H' ? kWhite
-                               : letter == 'B' ? c.body : letter == 'b' ? c.shade : -1;
-            EXPECT_EQ(index, expected) << "icon " << c.id << " letter " << letter << " at " << x << "," << y;
+            expected[y][x] = letter == '.' ? -1 : letter == 'k' ? kBlack : letter == 'Y' ? kYellow : letter == 'H' ? kWhite
+                           : letter == 'B' ? c.body : letter == 'b' ? c.shade : -2;
         }
+    }
+
+    // Directory: four icons, smallest first, of 16 colours, 1 plane, 4 bits; each bitmap as
+    // long as its entry says, twice as high for the mask, with the standard palette, and
+    // inside the file after the directory and the bitmap before it.
+    ASSERT_GE(ico.size(), 6u + 4 * 16);
+    EXPECT_EQ(ico[2], 1);
+    ASSERT_EQ(ico[4], 4);
+    const int sizes[4] = {16, 20, 24, 32};
+    size_t end = 6 + 4 * 16;
+    for (int i = 0; i < 4; ++i) {
+        const int n = sizes[i];
+        const size_t entry = 6 + 16 * i, image = U32(ico, entry + 12);
+        const size_t stride = (4 * n + 31) / 32 * 4, maskStride = (n + 31) / 32 * 4;
+        const size_t palette = image + 40, bits = palette + 64, mask = bits + stride * n;
+        EXPECT_EQ(U32(ico, entry), n | n << 8 | 16 << 16) << "frame " << n;
+        EXPECT_EQ(U32(ico, entry + 4), 1 | 4 << 16) << "frame " << n;
+        EXPECT_GE(image, end) << "frame " << n;
+        ASSERT_EQ(U32(ico, entry + 8), mask + maskStride * n - image) << "frame " << n;
+        end = mask + maskStride * n;
+        ASSERT_LE(end, ico.size()) << "frame " << n;
+        EXPECT_EQ(U32(ico, image + 4), unsigned(n));
+        EXPECT_EQ(U32(ico, image + 8), unsigned(2 * n));
+        EXPECT_EQ(ico[image + 14], 4);
+        for (int k = 0; k < 16; ++k) EXPECT_EQ(U32(ico, palette + 4 * k), kPalette[k]) << "frame " << n << " colour " << k;
+
+        Picture frame(n, std::vector<int>(n));
+        for (int y = 0; y < n; ++y) {
+            const int row = n - 1 - y;  // bottom-up
+            for (int x = 0; x < n; ++x) {
+                const uint8_t pair = ico[bits + row * stride + x / 2];
+                const int index = (x % 2 == 0) ? (pair >> 4) : (pair & 0x0F);
+                const bool transparent = (ico[mask + row * maskStride + x / 8] >> (7 - x % 8)) & 1;
+                // Black under the mask, or the screen would show through inverted.
+                EXPECT_TRUE(!transparent || index == 0) << "frame " << n << " at " << x << "," << y;
+                frame[y][x] = transparent ? -1 : index;
+            }
+        }
+        if (n == 16) {
+            EXPECT_EQ(frame, expected) << "icon " << c.id << " differs from " << c.art;
+            continue;
+        }
+        if (n == 32) {
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x) EXPECT_EQ(frame[y][x], expected[y / 2][x / 2]) << "frame 32 at " << x << "," << y;
+            continue;
+        }
+        // Crisp: with runs of equal rows and of equal columns taken as one, the frame is the
+        // art, and each run is its art run with every line drawn once or twice.
+        std::vector<int> art1, art2, frame1, frame2;  // rows, then columns
+        ASSERT_EQ(Collapsed(Collapsed(frame, frame1), frame2), Collapsed(Collapsed(expected, art1), art2))
+            << "icon " << c.id << " frame " << n << " is not its art with lines drawn twice";
+        for (size_t k = 0; k < art1.size(); ++k)
+            EXPECT_TRUE(art1[k] <= frame1[k] && frame1[k] <= 2 * art1[k]) << "frame " << n << " row run " << k;
+        for (size_t k = 0; k < art2.size(); ++k)
+            EXPECT_TRUE(art2[k] <= frame2[k] && frame2[k] <= 2 * art2[k]) << "frame " << n << " column run " << k;
+        // Grown as a whole, not by its margins: each edge of the picture within a pixel of
+        // where scaling the art would put it.
+        const std::vector<int> artEdges = Edges(expected), frameEdges = Edges(frame);
+        for (int k = 0; k < 4; ++k) EXPECT_LE(std::abs(frameEdges[k] * 16 - artEdges[k] * n), 16) << "frame " << n << " edge " << k;
     }
 }
 

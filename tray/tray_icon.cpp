@@ -16,10 +16,15 @@ static_assert(kTrayRecordSize == offsetof(NOTIFYICONDATAW, szTip) + kTipChars * 
 
 namespace {
 
-// Shared: the system keeps one handle per picture, so changing the icon at every start
-// and stop allocates nothing.
+// At the small-icon size, so that at high DPI the picture's 20, 24 or 32 pixel frame is
+// shown rather than the 16 pixel one stretched. Shared: the system keeps one handle per
+// picture, so changing the icon at every start and stop allocates nothing. A shared
+// handle is found by name whatever size is asked; that is fine because the size is fixed
+// for the program's life (it is system-DPI aware, and such a process keeps the DPI it
+// started with) and nothing else loads these pictures.
 HICON LoadPicture(int picture) {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture), IMAGE_ICON, 16, 16, LR_SHARED));
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture), IMAGE_ICON,
+                                           ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
 }
 
 void Fill(NOTIFYICONDATAW& record, HWND owner, UINT flags, const TrayIconChoice& choice) {

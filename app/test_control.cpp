@@ -89,7 +89,7 @@ std::string QueryState() {
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
     text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
     text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
-    return text + DesktopSetup();
+    return text;
 }
 
 LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
@@ -118,6 +118,9 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         return 1;
     case testctl::kQueryState:
         Reply(sender, QueryState());
+        return 1;
+    case testctl::kQueryDesktopSetup:
+        Reply(sender, DesktopSetup());
         return 1;
     case testctl::kQueryBox: {
         const unsigned type = platform::LastSystemBoxType();

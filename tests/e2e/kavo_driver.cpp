@@ -17,6 +17,8 @@
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
 //   kavo_driver box-ok CAPTION          press the box's OK button
 //   kavo_driver box-made                how the last box was made: topmost=, setforeground=
+//   kavo_driver desktop-setup           what the system made of the manifest: smallIcon=,
+//                                       commonControls= (the library's file)
 //   kavo_driver dlg-... / caps-fail     the port setup dialog (kavo_driver_dialog.cpp)
 //   kavo_driver icon right|double|left|CODE   the icon's callback message (the right
 //                                       button's posted, the others sent)
@@ -384,9 +386,11 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         Print(Cp932ToUtf8(MenuItemsOf(after)));
         return 0;
     }
-    if (command == "box-made") {
+    if (command == "box-made" || command == "desktop-setup") {
         replied = false;
-        if (Request(testctl::kQueryBox, nullptr, 0) != 1 || !replied) return 1;
+        if (Request(command == "box-made" ? testctl::kQueryBox : testctl::kQueryDesktopSetup, nullptr, 0) != 1 ||
+            !replied)
+            return 1;
         Print(replyText);
         return 0;
     }

@@ -109,8 +109,10 @@ cp_unmanaged
 cp_seed_two_routes
 ps_make_table "$E2E_WORK/PORT.KAV" 'Live|1,0,0,0|1,1,1,0'
 menu_start
-e2e_expect_state "started" picture=211 running=1 inOpen=1,1 outOpen=1,1 smallIcon=16x16
-controls=$(state_value "$(drv state)" commonControls)
+e2e_expect_state "started" picture=211 running=1 inOpen=1,1 outOpen=1,1
+setup=$(drv desktop-setup)
+e2e_expect_eq "small icons at 96 DPI" "smallIcon=16x16" "$(grep '^smallIcon=' <<<"$setup")"
+controls=$(state_value "$setup" commonControls)
 case ${controls,,} in
 *'\winsxs\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.'*'\comctl32.dll')
     e2e_pass "common controls 6 in force: $controls" ;;
@@ -126,8 +128,12 @@ menu_open_expect "menu" "$MENU_RUNNING
 $MENU_TAIL" menu
 menu_choose "control panel" O
 if drv cp-wait 20000; then e2e_pass "control panel shown"; else e2e_fail "control panel shown"; fi
+# Velocity CONVERSION and START pressed, transpose CONVERSION not: both looks of the
+# push-button check boxes in one screenshot.
+drv cp-click 1051
 drv cp-click 1050
-cp_expect "CONVERSION pressed" 1050 checked=1
+cp_expect "velocity CONVERSION pressed" 1051 checked=1
+cp_expect "START pressed" 1050 checked=1
 cp_shot control-panel
 drv cp-click 1
 drv cp-gone 5000 || e2e_fail "control panel closed"

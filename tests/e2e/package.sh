@@ -57,6 +57,7 @@ licence: mit=1" "$listing"
 
 # ---- the packed program as the system reads it ---------------------------------------
 exe=$(winepath_of "$unpacked/Kavo2.exe")
+version=$(drv file-version "$exe")
 e2e_expect_eq "version resource" "fixed=2.10.0.0/2.10.0.0
 filetype=1
 translation=0411/1200
@@ -67,7 +68,7 @@ InternalName=Kavo2
 LegalCopyright=Copyright (C) Ombrix
 OriginalFilename=Kavo2.exe
 ProductName=Kavo2
-ProductVersion=2.10" "$(drv file-version "$exe")"
+ProductVersion=2.10" "$version"
 
 drv file-manifest "$exe" >"$E2E_ARTEFACTS/manifest.xml"
 e2e_expect_eq "manifest" "level=asInvoker uiAccess=false
@@ -126,8 +127,24 @@ menu_open_expect "menu" "$MENU_RUNNING
 20000 x Default (&0)
 20001 - Live (&1)
 $MENU_TAIL" menu
-menu_choose "control panel" O
-if drv cp-wait 20000; then e2e_pass "control panel shown"; else e2e_fail "control panel shown"; fi
+drv menu-key ESC
+drv menu-gone 5000 || e2e_fail "menu: Esc closes it"
+# Opens a dialog through the menu's accelerator KEY, keeps its screenshot NAME; the
+# driver's prefix for it is PREFIX. The dialog stays up.
+show_dialog() {
+    local name=$1 key=$2 prefix=$3
+    drv menu 10000 >/dev/null || e2e_fail "$name: the menu opens"
+    menu_choose "$name" "$key"
+    if drv "$prefix-wait" 20000; then e2e_pass "$name shown"; else e2e_fail "$name shown"; fi
+}
+
+# Closes it with the button BUTTON.
+close_dialog() {
+    drv "$2-click" "$3"
+    drv "$2-gone" 5000 || e2e_fail "$1 closed"
+}
+
+show_dialog "control panel" O cp
 # Velocity CONVERSION and START pressed, transpose CONVERSION not: both looks of the
 # push-button check boxes in one screenshot.
 drv cp-click 1051
@@ -135,22 +152,18 @@ drv cp-click 1050
 cp_expect "velocity CONVERSION pressed" 1051 checked=1
 cp_expect "START pressed" 1050 checked=1
 cp_shot control-panel
-drv cp-click 1
-drv cp-gone 5000 || e2e_fail "control panel closed"
+close_dialog "control panel" cp 1
 
-drv menu 10000 >/dev/null || e2e_fail "menu for the version box"
-menu_choose "version box" V
-if drv ab-wait 20000; then e2e_pass "version box shown"; else e2e_fail "version box shown"; fi
+# The version box and the version resource tell the same version.
+show_dialog "version box" V ab
 ps_shot version-box ab
-drv ab-click 1
-drv ab-gone 5000 || e2e_fail "version box closed"
+e2e_expect_eq "version box: the resource's version" 1 \
+    "$(grep -c "text=Kavo Version $(sed -n 's/^FileVersion=//p' <<<"$version")\$" <<<"$(drv ab-state)")"
+close_dialog "version box" ab 1
 
-drv menu 10000 >/dev/null || e2e_fail "menu for the port setup"
-menu_choose "port setup" I
-if drv dlg-wait 20000; then e2e_pass "port setup shown"; else e2e_fail "port setup shown"; fi
+show_dialog "port setup" I dlg
 ps_shot port-setup dlg
-drv dlg-click 2
-drv dlg-gone 5000 || e2e_fail "port setup closed"
+close_dialog "port setup" dlg 2
 
 # Closed from its menu, with the item's accelerator.
 drv menu 10000 >/dev/null || e2e_fail "menu for closing"

@@ -65,13 +65,23 @@ std::string CountList(uint32_t count, int (midi::VirtualMidi::*openCount)(uint32
     return list;
 }
 
-// What the system made of the manifest: the small-icon size the notification icon is
-// loaded at (it follows the DPI the process is aware of), and the file of the common
-// controls library the process runs with (version 6 lives in the side-by-side store;
-// a program without the dependency gets the system folder's version 5).
+// What the system made of the manifest: the small-icon size (it follows the DPI the
+// process is aware of), the size the notification icon was loaded at, and the file of
+// the common controls library the process runs with (version 6 lives in the
+// side-by-side store; a program without the dependency gets the system folder's 5).
 std::string DesktopSetup() {
     std::string text = "smallIcon=" + std::to_string(::GetSystemMetrics(SM_CXSMICON)) + "x" +
                        std::to_string(::GetSystemMetrics(SM_CYSMICON)) + "\n";
+    // The picture the shell was given, as the loader sized it.
+    ICONINFO info = {};
+    if (HICON icon = TheKavoApp().trayIcon.hIcon; icon && ::GetIconInfo(icon, &info)) {
+        BITMAP bits = {};
+        ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
+        text += "trayIcon=" + std::to_string(bits.bmWidth) + "x" +
+                std::to_string(info.hbmColor ? bits.bmHeight : bits.bmHeight / 2) + "\n";
+        if (info.hbmColor) ::DeleteObject(info.hbmColor);
+        if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    }
     wchar_t path[MAX_PATH] = {};
     if (HMODULE controls = ::GetModuleHandleW(L"comctl32.dll"); controls && ::GetModuleFileNameW(controls, path, MAX_PATH))
         text += "commonControls=" + text::Narrow(path, wcslen(path)) + "\n";

@@ -27,8 +27,9 @@ constexpr uintptr_t kQueryMenu = 0x4B560020;
 // How the message box last shown was made (its type's flags, which the system may not
 // show on the box's window): "topmost=0|1", "setforeground=0|1".
 constexpr uintptr_t kQueryBox = 0x4B560021;
-// What the system made of the program's manifest: "smallIcon=WxH" (the size the
-// notification icon is loaded at), "commonControls=PATH" (the library's file).
+// What the system made of the program's manifest: "smallIcon=WxH" (the system's
+// small-icon size), "trayIcon=WxH" (the notification icon's picture as loaded),
+// "commonControls=PATH" (the library's file).
 constexpr uintptr_t kQueryDesktopSetup = 0x4B560022;
 constexpr uintptr_t kReply = 0x4B56FFFF;
 

@@ -17,23 +17,7 @@ ps_decorate
 cp_unmanaged
 # Both routes on input 1: the second open is refused, as when another program holds
 # the device at logon.
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"="Live"
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000001
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes Live 1,0,0 1,0,1
 e2e_launch
 kavo=$E2E_LAST_PID
 

@@ -12,18 +12,7 @@ e2e_begin devices_follow "$1" "$2" "$3"
 source "$here/port_setup_lib.sh"
 
 k='HKLM\SOFTWARE\Ombrix\Kavo2'
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:00000001
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes "" 1,1,1
 
 # run_with DEVICES [ARGS]: starts the program on that device list.
 run_with() {

@@ -5,26 +5,9 @@
 # to output 0, route 2 from input 1 to output 1 when $2 is "two" (else route 2 off
 # and unassigned).
 menu_seed_registry() {
-    local name=$1 routes=${2:-two} reg=$E2E_WORK/seed.reg
-    local en2=00000000 in2=7fffffff out2=7fffffff
-    if [ "$routes" = two ]; then en2=00000001 in2=00000001 out2=00000001; fi
-    cat >"$reg" <<REG
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2]
-"Name"="$name"
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port2]
-"Enabled"=dword:$en2
-"MIDIIn"=dword:$in2
-"MIDIOut"=dword:$out2
-REG
-    e2e_seed_registry "$reg"
+    local route2=0,0x7fffffff,0x7fffffff
+    [ "${2:-two}" = two ] && route2=1,1,1
+    e2e_seed_routes "$1" 1,0,0 "$route2"
 }
 
 # A PORT.KAV of the presets given as NAME:EN1,IN1,OUT1:EN2,IN2,OUT2 (a device "-" is

@@ -2,7 +2,7 @@
 # The download as a Windows user gets it (tools/package.sh): the archive's files and
 # their text form; the packed program's version resource, manifest and icon frames as
 # the system reads them; then the packed program started once from its unpacked folder
-# on virtual devices: the common controls' version 6 in force, a note
+# on virtual devices at 144 DPI: the icon's size, the common controls' version 6, a note
 # through a route, every dialog and the menu shown (screenshots kept), and closed from
 # its menu with its settings and presets saved where the read-me says.
 #   package.sh ZIP DRIVER_EXE ARTEFACT_ROOT
@@ -103,16 +103,20 @@ $id size 32: 32" "$(grep "^$id[: ]" <<<"$icons")"
 done
 
 # ---- the packed program, run once ----------------------------------------------------------
-# Started as from Explorer: from its own folder, which then holds its presets.
+# Started as from Explorer: from its own folder, which then holds its presets. On a
+# screen set to 150 % (144 DPI): the dialogs are laid out for it and the notification
+# icon is its 24-pixel frame.
 E2E_WORK=$unpacked
 ps_decorate
 cp_unmanaged
+e2e_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
 cp_seed_two_routes
 ps_make_table "$E2E_WORK/PORT.KAV" 'Live|1,0,0,0|1,1,1,0'
 menu_start
 e2e_expect_state "started" picture=211 running=1 inOpen=1,1 outOpen=1,1
 setup=$(drv desktop-setup)
-e2e_expect_eq "small icons at 96 DPI" "smallIcon=16x16" "$(grep '^smallIcon=' <<<"$setup")"
+e2e_expect_eq "at 144 DPI: small icons, and the notification icon loaded at their size" "smallIcon=24x24
+trayIcon=24x24" "$(grep '^smallIcon=\|^trayIcon=' <<<"$setup")"
 controls=$(state_value "$setup" commonControls)
 case ${controls,,} in
 *'\winsxs\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.'*'\comctl32.dll')
@@ -161,9 +165,12 @@ e2e_expect_eq "version box: the resource's version" 1 \
     "$(grep -c "text=Kavo Version $(sed -n 's/^FileVersion=//p' <<<"$version")\$" <<<"$(drv ab-state)")"
 close_dialog "version box" ab 1
 
+# A preset stored under a Japanese name, kept with OK.
 show_dialog "port setup" I dlg
+drv dlg-name ステージ
+drv dlg-click 1018
 ps_shot port-setup dlg
-close_dialog "port setup" dlg 2
+close_dialog "port setup" dlg 1
 
 # Closed from its menu, with the item's accelerator.
 drv menu 10000 >/dev/null || e2e_fail "menu for closing"
@@ -173,4 +180,6 @@ e2e_expect_eq "closed from the menu: exit code" 0 "$E2E_EXIT"
 e2e_expect_eq "settings saved: CONVERSION on" "REG_DWORD 0xffffffff" \
     "$(reg_value 'HKLM\SOFTWARE\Ombrix\Kavo2\Controller' VelConvertion)"
 ls -l "$E2E_WORK" >"$E2E_ARTEFACTS/folder.txt"
+e2e_expect_eq "presets kept beside the program" "2 Live ステージ" \
+    "$(ps_kav_count "$E2E_WORK/PORT.KAV") $(ps_kav_name "$E2E_WORK/PORT.KAV" 0) $(ps_kav_name "$E2E_WORK/PORT.KAV" 1)"
 e2e_end

@@ -22,25 +22,7 @@ cp_unmanaged() {
     e2e_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
-cp_seed_two_routes() {
-    cat >"$E2E_WORK/panel.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:00000001
-REG
-    e2e_seed_registry "$E2E_WORK/panel.reg"
-}
+cp_seed_two_routes() { e2e_seed_routes "" 1,0,0 1,1,1; }
 
 cp_open() {
     drv command "$CP_PANEL_ID" || e2e_fail "${1:-panel}: command $CP_PANEL_ID sent"

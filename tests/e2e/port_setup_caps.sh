@@ -10,13 +10,7 @@ source "$here/../../tools/e2e/kavo-e2e.sh"
 source "$here/port_setup_lib.sh"
 e2e_begin port_setup_caps "$1" "$2" "$3"
 
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes ""
 ps_decorate
 
 e2e_launch

@@ -25,23 +25,7 @@ two_one) export E2E_DEVICES="in=Keys A,Keys B;out=Synth A" ;;
 esac
 e2e_begin "port_setup_devices_$case_name" "$1" "$2" "$3"
 
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:00000001
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes "" 1,0,0 1,1,1
 ps_decorate
 
 e2e_launch -DISABLE

@@ -12,24 +12,7 @@ source "$here/../../tools/e2e/kavo-e2e.sh"
 source "$here/port_setup_lib.sh"
 e2e_begin port_setup_edit "$1" "$2" "$3"
 
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000001
-"Init"=dword:00000002
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:00000000
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes "" 1,0,1,2 1,1,0
 ps_make_table "$E2E_WORK/PORT.KAV" "A|1,0,0,0|0,1,1,0" "B|1,1,1,0|1,0,0,0" "C|0,0,1,0|0,1,0,0"
 cp "$E2E_WORK/PORT.KAV" "$E2E_ARTEFACTS/PORT.KAV.before"
 ps_decorate

@@ -11,18 +11,7 @@ e2e_begin port_setup_full "$1" "$2" "$3"
 
 full_text="これ以上設定を追加する事はできません。"
 
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"="P3"
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000000
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes P3 1,0,0
 presets=()
 for k in $(seq 0 15); do presets+=("P$k|1,$((k % 2)),$((k % 2)),0|0,2147483647,2147483647,0"); done
 ps_make_table "$E2E_WORK/PORT.KAV" "${presets[@]}"

@@ -13,24 +13,7 @@ source "$here/../../tools/e2e/kavo-e2e.sh"
 source "$here/port_setup_lib.sh"
 e2e_begin port_setup_show "$1" "$2" "$3"
 
-cat >"$E2E_WORK/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"="Li"
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000000
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:7fffffff
-"Init"=dword:00000007
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000001
-REG
-e2e_seed_registry "$E2E_WORK/seed.reg"
+e2e_seed_routes Li 0,1,0x7fffffff,7 1,0,1
 ps_make_table "$E2E_WORK/PORT.KAV" "Live|1,0,0,0|0,1,1,0" "Li|1,1,1,3|1,0,0,4"
 ps_decorate
 

@@ -26,24 +26,7 @@ e2e_begin presets_unwritable "$1" "$2" "$3"
 # The work directory must be writable again for the prefix to be removed.
 trap 'chmod u+w "$E2E_WORK" 2>/dev/null; e2e_cleanup' EXIT
 
-cat >"$KAVO_WINE_TMP/seed.reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2]
-"Name"=""
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port1]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000000
-"MIDIOut"=dword:00000001
-"Init"=dword:00000002
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Ombrix\Kavo2\Port2]
-"Enabled"=dword:00000001
-"MIDIIn"=dword:00000001
-"MIDIOut"=dword:00000000
-REG
-e2e_seed_registry "$KAVO_WINE_TMP/seed.reg"
+e2e_seed_routes "" 1,0,1,2 1,1,0
 ps_decorate
 
 ps_make_table "$E2E_WORK/PORT.KAV" "A|1,0,0,0|0,1,1,0"

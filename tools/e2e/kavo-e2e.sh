@@ -3,6 +3,7 @@
 #   source tools/e2e/kavo-e2e.sh
 #   e2e_begin NAME KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT   # fresh prefix + Xvfb, work dir
 #   e2e_seed_registry FILE.reg                          # values before the first start
+#   e2e_seed_routes NAME ROUTE1 [ROUTE2]                # the same for "Name" and routes
 #   e2e_launch [ARGS...]                                # Kavo2.exe in the background
 #   drv COMMAND ...                                     # kavo_driver.exe
 #   e2e_expect_eq WHAT EXPECTED ACTUAL                  # one check, reported
@@ -60,6 +61,27 @@ drv() { e2e_wine "$E2E_DRIVER" "$@"; }
 
 e2e_seed_registry() {
     e2e_wine regedit /S "$(winepath_of "$1")" || { e2e_log "regedit failed on $1"; return 1; }
+}
+
+# The registry of a program set up before its first start: the main key with "Name"
+# NAME, then per route "E,I,O" or "E,I,O,INIT" (Enabled, MIDIIn, MIDIOut and, when
+# given, Init; numbers as the shell reads them: 1, 0x7fffffff), or "-" for a route
+# with no key at all.
+e2e_seed_routes() {
+    local name=$1 file=$KAVO_WINE_TMP/seed-routes.reg r=0 spec e i o init
+    shift
+    {
+        printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2]\n"Name"="%s"\n' "$name"
+        for spec in "$@"; do
+            r=$((r + 1))
+            [ "$spec" = - ] && continue
+            IFS=, read -r e i o init <<<"$spec"
+            printf '\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port%d]\n' "$r"
+            printf '"Enabled"=dword:%08x\n"MIDIIn"=dword:%08x\n"MIDIOut"=dword:%08x\n' $((e)) $((i)) $((o))
+            [ -n "$init" ] && printf '"Init"=dword:%08x\n' $((init))
+        done
+    } >"$file"
+    e2e_seed_registry "$file"
 }
 
 # The Windows path of a Unix file (Wine maps / to Z:).

@@ -1,9 +1,10 @@
-// The tray pictures as committed: each .ico holds frames of 16, 20, 24 and 32 pixels in
-// 16 colours with a mask; the 16 x 16 one shows exactly its pixel art in the colour that
-// tells the state (grey stopped, red running, green converting), and the larger ones the
-// same art with lines drawn twice, never blurred. Catches an art edit that was not
-// followed by a run of res/icons/make_icons.py, a picture wired to the wrong colour or
-// plug count, and a directory that points the system at the wrong bytes.
+// The tray pictures as committed: each .ico holds frames of 16, 20, 24 and 32 pixels
+// (the program's own icon also 48) in 16 colours with a mask; the 16 x 16 one shows
+// exactly its pixel art in the colour that tells the state (grey stopped, red running,
+// green converting), and the larger ones the same art with lines drawn twice (or
+// thrice), never blurred. Catches an art edit that was not followed by a run of
+// res/icons/make_icons.py, a picture wired to the wrong colour or plug count, and a
+// directory that points the system at the wrong bytes.
 // Host build only: the files are read from the source tree.
 #ifndef _WIN32
 #include <gtest/gtest.h>
@@ -99,15 +100,18 @@ TEST_P(TrayIconFileTest, HoldsItsArtInItsColoursAtEachSize) {
         }
     }
 
-    // Directory: four icons, smallest first, of 16 colours, 1 plane, 4 bits; each bitmap as
-    // long as its entry says, twice as high for the mask, with the standard palette, and
-    // inside the file after the directory and the bitmap before it.
-    ASSERT_GE(ico.size(), 6u + 4 * 16);
+    // Directory: four icons, smallest first (five for the program's own, which Explorer
+    // also shows at 48), of 16 colours, 1 plane, 4 bits; each bitmap as long as its entry
+    // says, twice as high for the mask, with the standard palette, and inside the file
+    // after the directory and the bitmap before it.
+    std::vector<int> sizes = {16, 20, 24, 32};
+    if (c.id == 128) sizes.push_back(48);
+    const size_t count = sizes.size();
+    ASSERT_GE(ico.size(), 6 + count * 16);
     EXPECT_EQ(ico[2], 1);
-    ASSERT_EQ(ico[4], 4);
-    const int sizes[4] = {16, 20, 24, 32};
-    size_t end = 6 + 4 * 16;
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(ico[4], count);
+    size_t end = 6 + count * 16;
+    for (size_t i = 0; i < count; ++i) {
         const int n = sizes[i];
         const size_t entry = 6 + 16 * i, image = U32(ico, entry + 12);
         const size_t stride = (4 * n + 31) / 32 * 4, maskStride = (n + 31) / 32 * 4;
@@ -139,9 +143,10 @@ TEST_P(TrayIconFileTest, HoldsItsArtInItsColoursAtEachSize) {
             EXPECT_EQ(frame, expected) << "icon " << c.id << " differs from " << c.art;
             continue;
         }
-        if (n == 32) {
+        if (n % 16 == 0) {  // 32 and 48: the exact double and triple
             for (int y = 0; y < n; ++y)
-                for (int x = 0; x < n; ++x) EXPECT_EQ(frame[y][x], expected[y / 2][x / 2]) << "frame 32 at " << x << "," << y;
+                for (int x = 0; x < n; ++x)
+                    EXPECT_EQ(frame[y][x], expected[y * 16 / n][x * 16 / n]) << "frame " << n << " at " << x << "," << y;
             continue;
         }
         // Crisp: with runs of equal rows and of equal columns taken as one, the frame is the

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the program's icons from the pixel-art text beside this file. Each .ico holds
-the 16 x 16 picture and, for high DPI, frames of 20, 24 and 32 pixels, all in 16 colours
-with a transparency mask.
+the 16 x 16 picture and, for high DPI, frames of 20, 24 and 32 pixels (the program's own
+icon also one of 48), all in 16 colours with a transparency mask.
 
     make_icons.py [OUTDIR]     write the .ico files (default: this folder)
     make_icons.py --check      exit 1 when a committed .ico differs from its source
@@ -60,6 +60,9 @@ ICONS = {
 SIZE = 16
 # Smallest first: the order the directory lists them in.
 FRAMES = (16, 20, 24, 32)
+# The program's own icon is also what Explorer shows for Kavo2.exe, at 48 pixels in its
+# medium and tile views: that one gains the art drawn three times over.
+APP_ICON = "icon128.ico"
 AXES = ("rows", "columns")
 
 
@@ -162,6 +165,8 @@ def build():
         rows, twice = read_art(art)
         px = pixels(rows, scheme, art)
         frames = [px] + [enlarge(px, twice[size, "rows"], twice[size, "columns"]) for size in FRAMES[1:]]
+        if out == APP_ICON:
+            frames.append([[c for c in row for _ in range(3)] for row in px for _ in range(3)])
         icons[out] = ico_bytes(frames)
     return icons
 

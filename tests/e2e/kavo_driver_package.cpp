@@ -88,8 +88,9 @@ BOOL CALLBACK ListGroup(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR) {
         std::printf(" %d", e->width ? e->width : 256);
     }
     std::printf("\n");
-    // The frame the loader would take for each small-icon size, 96 to 192 DPI.
-    for (int s : {16, 20, 24, 32}) {
+    // The frame the loader would take for each small-icon size, 96 to 192 DPI, and for
+    // Explorer's medium icons.
+    for (int s : {16, 20, 24, 32, 48}) {
         const int frame = ::LookupIconIdFromDirectoryEx(const_cast<BYTE*>(dir), TRUE, s, s, LR_DEFAULTCOLOR);
         for (WORD i = 0; i < count && 6 + (i + 1) * sizeof(GroupEntry) <= size; ++i) {
             const GroupEntry* e = reinterpret_cast<const GroupEntry*>(dir + 6 + i * sizeof(GroupEntry));

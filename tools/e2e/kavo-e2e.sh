@@ -68,14 +68,14 @@ e2e_seed_registry() {
 # given, Init; numbers as the shell reads them: 1, 0x7fffffff), or "-" for a route
 # with no key at all.
 e2e_seed_routes() {
-    local name=$1 file=$KAVO_WINE_TMP/seed-routes.reg r=0 spec e i o init
+    local name=$1 file=$KAVO_WINE_TMP/seed-routes.reg r=0 route e i o init
     shift
     {
         printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2]\n"Name"="%s"\n' "$name"
-        for spec in "$@"; do
+        for route in "$@"; do
             r=$((r + 1))
-            [ "$spec" = - ] && continue
-            IFS=, read -r e i o init <<<"$spec"
+            [ "$route" = - ] && continue
+            IFS=, read -r e i o init <<<"$route"
             printf '\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrix\\Kavo2\\Port%d]\n' "$r"
             printf '"Enabled"=dword:%08x\n"MIDIIn"=dword:%08x\n"MIDIOut"=dword:%08x\n' $((e)) $((i)) $((o))
             [ -n "$init" ] && printf '"Init"=dword:%08x\n' $((init))

@@ -35,6 +35,11 @@ constexpr uint32_t kMimLongData = 0x3C4;
 constexpr uint32_t kMimError = 0x3C5;
 constexpr uint32_t kMimLongError = 0x3C6;
 
+// Output callback message codes.
+constexpr uint32_t kMomOpen = 0x3C7;
+constexpr uint32_t kMomClose = 0x3C8;
+constexpr uint32_t kMomDone = 0x3C9;    // a long send is done: its header in param1
+
 // Header flags.
 constexpr uint32_t kMhdrDone = 1;
 constexpr uint32_t kMhdrPrepared = 2;
@@ -75,6 +80,9 @@ using OutHandle = OutDevice*;
 
 // winmm's MidiInProc: (handle, message code, instance data, param1, param2).
 using InCallback = void (*)(InHandle, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+// winmm's MidiOutProc, the same form: kMomOpen, kMomClose, and kMomDone once a long
+// send's header is done (param1 the header).
+using OutCallback = void (*)(OutHandle, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 
 // A device's name in 932, its NUL included: the 32 characters of the capability
 // record's szPname, asked for wide and converted (cut where no character breaks).
@@ -98,8 +106,9 @@ public:
 
     virtual uint32_t OutGetNumDevs() = 0;
     virtual Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) = 0;
-    // Opened without a callback, as the engine does.
-    virtual Result OutOpen(OutHandle* handle, uint32_t id) = 0;
+    // With a callback function (CALLBACK_FUNCTION) when cb is not null, else without
+    // one (CALLBACK_NULL).
+    virtual Result OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) = 0;
     virtual Result OutClose(OutHandle h) = 0;
     // Ends pending long sends (their headers come back done) and silences the device.
     virtual Result OutReset(OutHandle h) = 0;
@@ -127,7 +136,7 @@ inline Result InAddBuffer(InHandle h, Header* hdr) { return CurrentBackend().InA
 
 inline uint32_t OutGetNumDevs() { return CurrentBackend().OutGetNumDevs(); }
 inline Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) { return CurrentBackend().OutGetDevCaps(id, name); }
-inline Result OutOpen(OutHandle* h, uint32_t id) { return CurrentBackend().OutOpen(h, id); }
+inline Result OutOpen(OutHandle* h, uint32_t id, OutCallback cb = nullptr, uintptr_t inst = 0) { return CurrentBackend().OutOpen(h, id, cb, inst); }
 inline Result OutClose(OutHandle h) { return CurrentBackend().OutClose(h); }
 inline Result OutReset(OutHandle h) { return CurrentBackend().OutReset(h); }
 inline Result OutShortMsg(OutHandle h, uint32_t msg) { return CurrentBackend().OutShortMsg(h, msg); }

@@ -211,7 +211,7 @@ TEST(VirtualMidiOpen, FirstAndSecondOpenResults) {
         Result r[2];
         for (int i = 0; i < 2; ++i)
             r[i] = c.input ? dev.InOpen(&in[i], c.id, &Collector::Callback, col.Instance(), kOpenFlags)
-                           : dev.OutOpen(&out[i], c.id);
+                           : dev.OutOpen(&out[i], c.id, nullptr, 0);
         EXPECT_EQ(r[0], c.first);
         EXPECT_EQ(r[1], c.second);
         const int opened = (r[0] == midi::kNoError) + (r[1] == midi::kNoError);
@@ -227,7 +227,7 @@ TEST(VirtualMidiOpen, FirstAndSecondOpenResults) {
         // A refused device opens again once it is free, and only then.
         if (c.first == midi::kNoError) {
             Result again = c.input ? dev.InOpen(&in[0], c.id, &Collector::Callback, col.Instance(), kOpenFlags)
-                                   : dev.OutOpen(&out[0], c.id);
+                                   : dev.OutOpen(&out[0], c.id, nullptr, 0);
             EXPECT_EQ(again, midi::kNoError);
             EXPECT_EQ(c.input ? dev.InOpensTotal(c.id) : dev.OutOpensTotal(c.id), static_cast<uint64_t>(opened + 1));
         }
@@ -244,8 +244,8 @@ TEST(VirtualMidiOpen, InputNeedsACallbackFunction) {
     EXPECT_EQ(dev.InOpen(nullptr, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kInvalParam);
     EXPECT_FALSE(dev.IsInOpen(0));
     OutHandle o = nullptr;
-    EXPECT_EQ(dev.OutOpen(nullptr, 0), midi::kInvalParam);
-    EXPECT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+    EXPECT_EQ(dev.OutOpen(nullptr, 0, nullptr, 0), midi::kInvalParam);
+    EXPECT_EQ(dev.OutOpen(&o, 0, nullptr, 0), midi::kNoError);
 
     ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
     ASSERT_EQ(dev.InClose(h), midi::kNoError);
@@ -261,7 +261,7 @@ TEST(VirtualMidiOpen, ClosedOrForeignHandlesAreInvalid) {
     InHandle in = nullptr;
     OutHandle out = nullptr;
     ASSERT_EQ(dev.InOpen(&in, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
-    ASSERT_EQ(dev.OutOpen(&out, 0), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&out, 0, nullptr, 0), midi::kNoError);
     // An output handle is no input handle, and the reverse.
     EXPECT_EQ(dev.InStart(reinterpret_cast<InHandle>(out)), midi::kInvalHandle);
     EXPECT_EQ(dev.OutShortMsg(reinterpret_cast<OutHandle>(in), 0x90), midi::kInvalHandle);
@@ -639,9 +639,9 @@ TEST(VirtualMidiInput, CallbackLogStampsDataCallbacksWhenEnabled) {
 TEST(VirtualMidiOutput, RecordsShortAndLongMessagesInOrderPerDevice) {
     VirtualMidi dev(TwoByTwo());
     OutHandle o0 = nullptr, o1 = nullptr, o0b = nullptr;
-    ASSERT_EQ(dev.OutOpen(&o0, 0), midi::kNoError);
-    ASSERT_EQ(dev.OutOpen(&o0b, 0), midi::kNoError);  // a second client of the same output
-    ASSERT_EQ(dev.OutOpen(&o1, 1), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o0, 0, nullptr, 0), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o0b, 0, nullptr, 0), midi::kNoError);  // a second client of the same output
+    ASSERT_EQ(dev.OutOpen(&o1, 1, nullptr, 0), midi::kNoError);
     const std::vector<uint8_t> gm = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
     std::vector<char> bytes(gm.begin(), gm.end());
     Header hdr{};
@@ -687,7 +687,7 @@ TEST(VirtualMidiOutput, RecordsShortAndLongMessagesInOrderPerDevice) {
 TEST(VirtualMidiOutput, ConcurrentSendersKeepTheirOrderAndTimesNeverGoBack) {
     VirtualMidi dev(TwoByTwo());
     OutHandle o = nullptr;
-    ASSERT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o, 0, nullptr, 0), midi::kNoError);
     constexpr uint32_t kEach = 5000;
     auto send = [&](uint32_t status) {
         for (uint32_t i = 0; i < kEach; ++i) dev.OutShortMsg(o, status | (i & 0x7F) << 8 | (i >> 7) << 16);
@@ -715,7 +715,7 @@ TEST(VirtualMidiOutput, LateLongSendCompletesOnAnotherThreadInOrder) {
     VirtualMidi dev(TwoByTwo());
     dev.SetOutLongDelay(1, 60ms);
     OutHandle o = nullptr;
-    ASSERT_EQ(dev.OutOpen(&o, 1), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o, 1, nullptr, 0), midi::kNoError);
     std::vector<std::vector<char>> data = {{'\xF0', 1, '\xF7'}, {'\xF0', 2, 2, '\xF7'}};
     Header hdr[2] = {};
     for (int i = 0; i < 2; ++i) {
@@ -749,7 +749,7 @@ TEST(VirtualMidiOutput, ResetEndsPendingSendsAtOnceAndRecordsNothing) {
     VirtualMidi dev(TwoByTwo());
     dev.SetOutLongDelay(0, 3600s);
     OutHandle o = nullptr;
-    ASSERT_EQ(dev.OutOpen(&o, 0), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&o, 0, nullptr, 0), midi::kNoError);
     std::vector<char> data = {'\xF0', 0x41, '\xF7'};
     Header hdr[2] = {};
     for (Header& h : hdr) {

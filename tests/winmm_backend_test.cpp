@@ -69,7 +69,7 @@ TEST(WinmmBackend, IdsPastTheLastDeviceAreRefusedAndLeaveTheNameAlone) {
         EXPECT_STREQ("unchanged", name);
 
         midi::OutHandle h = nullptr;
-        EXPECT_EQ(midi::kBadDeviceId, b.OutOpen(&h, id));
+        EXPECT_EQ(midi::kBadDeviceId, b.OutOpen(&h, id, nullptr, 0));
         EXPECT_EQ(nullptr, h);
     }
 }

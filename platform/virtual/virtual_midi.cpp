@@ -593,7 +593,7 @@ Result VirtualMidi::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
     return kNoError;
 }
 
-Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id) {
+Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback, uintptr_t) {
     if (handle == nullptr) return kInvalParam;
     if (id >= outPorts_.size()) return kBadDeviceId;
     OutPort& port = *outPorts_[id];

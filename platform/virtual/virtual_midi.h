@@ -108,7 +108,7 @@ public:
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
-    Result OutOpen(OutHandle* handle, uint32_t id) override;
+    Result OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) override;
     Result OutClose(OutHandle h) override;
     // Pending long sends come back done at once and are not recorded (the device
     // dropped them); nothing else is recorded. A wedged output (SetOutHoldsLong)

@@ -152,7 +152,7 @@ Result WinmmBackend::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
     return r;
 }
 
-Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id) {
+Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback, uintptr_t) {
     if (!handle) return kInvalParam;
     HMIDIOUT device = nullptr;
     Result res = midiOutOpen(&device, id, 0, 0, CALLBACK_NULL);

@@ -22,7 +22,7 @@ public:
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
-    Result OutOpen(OutHandle* handle, uint32_t id) override;
+    Result OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) override;
     Result OutClose(OutHandle h) override;
     Result OutReset(OutHandle h) override;
     Result OutShortMsg(OutHandle h, uint32_t msg) override;

@@ -82,7 +82,10 @@ PanelView ShowPanel(KavoSettings& s, bool input1Open, bool input2Open) {
     v.octave = static_cast<int16_t>(s.tOctave & 0xFFFF) - 100;
 
     BuildVelocityTable(s.vSens, s.vOffset);
-    if (s.Metronome == 1) metronomeOn = 1;  // the bar goes on where it stopped
+    if (s.Metronome == 1) {
+        metronomeOn = 1;  // the bar goes on where it stopped
+        WakeWorker();
+    }
     AllSoundOff();
     return v;
 }
@@ -178,6 +181,7 @@ void SetMetronome(KavoSettings& s, bool checked) {
         s.Metronome = 1;
         beatIndex = 0;
         metronomeOn = 1;
+        WakeWorker();
     } else {
         s.Metronome = 0;
         metronomeOn = 0;

@@ -4,6 +4,7 @@
 // callbacks fill one ring per route; one worker thread forwards, transforms and plays
 // the metronome. Route numbers are 0 and 1 here (1 and 2 in the user interface).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -17,14 +18,33 @@ struct KavoSettings;
 constexpr uint32_t kRingSize = 1024;
 constexpr int kSysExBuffers = 16;
 constexpr uint32_t kSysExBufferSize = 256;
+// A forwarded SysEx message is gathered from its input buffers and leaves as one long
+// message of up to this many bytes (a longer one leaves in parts of this size, its
+// output held for it from the first part to the last); the panel's long messages are
+// sent in parts of this size too. Wine wraps every long message that lacks F0 or F7 in
+// them, so a message sent in parts arrives there as several messages.
+constexpr uint32_t kMaxLongMessage = 64 * 1024;
+// A SysEx message whose F7 does not come: what was gathered leaves as it is, and an
+// output held for its remaining parts is let go, once no byte of it has come for this
+// long (a 256-byte buffer fills in 82 ms on a MIDI cable).
+constexpr auto kSysExGapLimit = std::chrono::milliseconds(500);
 
 // ---- module state -------------------------------------------------------------
 // 1 from the start of StartRoutes until StopRoutes. The worker polls it.
 extern Relaxed<int32_t> engineRunning;
+// 1 from the moment StopRoutes begins to stop the inputs until the next StartRoutes:
+// the empty SysEx buffers that a reset hands back are then held back, not queued again.
+extern Relaxed<int32_t> stopBegun;
 // Open devices, or nullptr. Written only by StartRoutes/StopRoutes on the
-// user-interface thread, never while a worker that reads them runs.
+// user-interface thread, never while a worker that reads them runs. Both routes may
+// hold the same output handle: an output device named by both is opened once (many
+// drivers take a single client), and both routes send through it.
 extern midi::InHandle routeIn[2];
 extern midi::OutHandle routeOut[2];
+// Which opened output route r's output is: 0 or 1, the index of everything that
+// serialises an output (outputLock, outputUnusable). Route 2 shares route 1's when
+// both hold one handle.
+int OutputIndex(int route);
 // One single-producer (input callback), single-consumer (worker) ring per route.
 extern uint32_t inputRing[2][kRingSize];
 extern std::atomic<uint32_t> ringWrite[2];  // written with release by the callback
@@ -33,12 +53,15 @@ extern std::atomic<uint32_t> ringRead[2];   // written with release by the worke
 extern std::atomic<uint32_t> ringDrops[2];
 extern platform::WakeEvent wakeEvent;
 // How often the worker has come back from its wait (the benchmark's idle figure), and
-// how many of those waits ran to their end with no wake.
+// how many of those waits ran to their end with no wake. An idle worker (no input, the
+// metronome off) waits with no time-out at all.
 extern std::atomic<uint64_t> workerWakeups;
 extern std::atomic<uint64_t> workerTimeouts;
 extern platform::WorkerThread workerThread;
-// How long the worker waits for wakeEvent, in ms (the "Time Out" setting, default 1).
-// Read through EffectiveWaitTimeout, which bounds it.
+// The "Time Out" setting, in ms (default 1): how long the worker goes without looking
+// at a long message in flight when no notification comes (a driver that finishes one
+// without calling back). Nothing else waits for it: no wake-up is ever lost, and an
+// idle worker sleeps until input comes. Read through EffectiveWaitTimeout.
 extern Relaxed<uint32_t> waitTimeout;
 
 // Transform settings (copies made at start-up and by the control panel).
@@ -53,9 +76,13 @@ extern Relaxed<int32_t> metronomeOn;
 extern Relaxed<uint32_t> beatIndex;
 extern uint32_t lastTickTime;  // worker only (and tests while no worker runs)
 
-// Serialises long messages to each route's output; re-entrant for one thread.
+// One per opened output (OutputIndex). Everything sent to an output is sent under its
+// lock, so nothing lands inside a long message on the wire: the user-interface thread
+// waits for it, the worker only tries it and comes back later. The worker keeps it
+// from the start of a forwarded SysEx message to its end (its F7), across its own
+// waits. Re-entrant for one thread.
 extern std::recursive_mutex outputLock[2];
-// 1 while route r's output is one whose driver kept a long message's header after its
+// 1 while an opened output is one whose driver kept a long message's header after its
 // deadline and a reset: from then until StopRoutes closes it, nothing more is sent to
 // it (forwarded messages, the metronome, All Sound Off, long messages). A driver that
 // does not give back a buffer it was told to return is wedged: anything more it is
@@ -76,6 +103,10 @@ void SetBeforeStartHook(void (*hook)());
 
 void StartRoutes();
 void StopRoutes();
+// Wakes the worker to look at its settings again. An idle worker sleeps with no
+// time-out, so whoever switches the metronome on calls this after setting metronomeOn;
+// every other setting takes effect from the next message or beat.
+void WakeWorker();
 void MidiInCallback1(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 void MidiInCallback2(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 void RouteWorker(void* parameter);
@@ -84,25 +115,29 @@ void BuildVelocityTable(int32_t vSens, int32_t vOffset);
 // The transforms of one message on the transformed route, as the worker applies them.
 uint32_t TransformMessage(uint32_t message);
 void MetronomeStep();
-// How long the worker may wait for input before it looks again: the time-out, or less
-// while the metronome plays and its next tick falls due sooner. A tick falls due once
-// more than one interval has passed since the last one, at lastTick + interval + 1 ms
-// (wrap-safe); 0 when it is due now.
+// How long the worker may wait for input before it looks again: the time-out (which
+// may be platform::kForever), or less while the metronome plays and its next tick
+// falls due sooner. A tick falls due once more than one interval has passed since the
+// last one, at lastTick + interval + 1 ms (wrap-safe); 0 when it is due now.
 uint32_t WorkerWait(uint32_t now, uint32_t lastTick, bool metronome, int32_t mTempo, uint32_t timeout);
 
 // Devices whose close was refused (a driver still holding buffers of ours) and that
 // the engine therefore still holds open, with the buffers they hold: each is tried
 // again at the next StartRoutes (before anything is opened) and StopRoutes.
 int HeldDeviceCount();
+// The bytes of buffers left with devices that kept them (parked long messages, the
+// SysEx buffers of held inputs): never reused, freed once their device is closed.
+size_t BytesLeftWithDevices();
 
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
 void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);
 void AllSoundOff();
 void PlayTuningTone();
 
-// waitTimeout as the worker uses it: 0 would make the worker spin a core, and the
-// system's infinite value (or anything long) would leave the metronome silent and
-// missed wakes unserved for that long, so it is held to 1..100 ms.
+// waitTimeout as the worker uses it: 0 would make the worker spin a core while a long
+// message is in flight, and the system's infinite value (or anything long) would leave
+// a silent driver's finished message unnoticed for that long, so it is held to
+// 1..100 ms.
 constexpr uint32_t kMinWaitTimeout = 1;
 constexpr uint32_t kMaxWaitTimeout = 100;
 uint32_t EffectiveWaitTimeout();

@@ -1,15 +1,23 @@
 #pragma once
 // What the engine's own files share beyond engine.h.
+#include <chrono>
 #include <cstddef>
 
 #include "app/settings_model.h"
 #include "engine/engine.h"
+
+using EngineClock = std::chrono::steady_clock;
 
 // The settings bound by BindEngineSettings (built-in defaults until then).
 const KavoSettings& EngineSettings();
 
 // Calls the hook set by SetBeforeStartHook, if any.
 void RunBeforeStartHook();
+
+// The metronome's step with Port read once by the caller (the worker, which holds
+// that output's lock), and the tempo it plays at.
+void MetronomeStepOn(int32_t port);
+uint32_t MetronomeTempo(int32_t mTempo);
 
 // Empties route r's ring. Only while nothing writes or reads it: its input closed
 // (no callback) and no worker.
@@ -18,50 +26,60 @@ void ClearRing(int r);
 // ---- memory handed to devices ---------------------------------------------------
 // A driver keeps the addresses of the headers (and their data) it was given until it
 // hands them back, and a wedged one may not hand them back at all, even on reset. So
-// every header the engine gives a device, and its bytes, live here, in storage that
-// lasts as long as the program, never on a caller's or the worker's stack; and a piece
-// stays reserved for as long as a device may still touch it.
+// every header the engine gives a device, and its bytes, are allocated by the engine
+// (never a caller's or the worker's stack) and freed only once the device has handed
+// them back or has been closed. What a device keeps is left with it, on purpose, and
+// counted (BytesLeftWithDevices); nothing is ever taken from a fixed pool, so a device
+// wedged yesterday costs nothing but its memory today.
 
-// Long output messages: each is copied into a slot of its route and sent from there.
-// The copy has to come first: the addresses a device was given cannot be changed
-// afterwards, so a send that might leave its header with the device must not hand it
-// the caller's memory. A slot the device did not hand back in time is parked (heldBy)
-// until the device returns it or is closed. One parked slot makes the output unusable,
-// so a session parks at most one per route; the rest cover devices still held from
-// earlier sessions. Guarded by outputLock[r].
-constexpr int kLongSlots = 4;
-constexpr uint32_t kLongSlotSize = kSysExBufferSize;
-struct LongSlot {
-    midi::Header header;
-    char bytes[kLongSlotSize];
-    midi::OutHandle heldBy;  // the output still holding this header, or nullptr
-};
-extern LongSlot longSlot[2][kLongSlots];
-
-// Unprepares and frees route r's parked headers that `out` has handed back by now;
-// after `out` is closed (closed = true) frees all of its parked headers, since a closed
-// device can no longer touch them. Returns how many it still holds.
-int ReleaseParkedHeaders(int r, midi::OutHandle out, bool closed);
-
-// The SysEx input buffers of one input. The worker takes a free bank per open input
-// when it starts; the bank stays the input's (owner) until the input is closed, which
-// may be long after the worker has ended if the driver kept buffers past the reset.
-// Two per route: a route can start again while its previous input is still held.
-// Written by the worker at its set-up and by the user-interface thread only while no
-// worker runs.
-constexpr int kSysExBanks = 2;
+// The SysEx input buffers of one open input, made when the input opens.
 struct SysExBank {
     char buffer[kSysExBuffers][kSysExBufferSize];
     midi::Header header[kSysExBuffers];
-    midi::InHandle owner;  // the input these headers were given to, or nullptr: free
 };
-extern SysExBank sysExBank[2][kSysExBanks];
+extern SysExBank* inputBank[2];  // route r's, while its input is open
 
-// The bank that input `in` owns, or nullptr.
-SysExBank* BankOf(midi::InHandle in);
-// Unprepares every header of the bank that the device has handed back (prepared and
-// no longer queued); a header still queued is the device's and is left alone.
-void UnprepareReturnedHeaders(midi::InHandle in, SysExBank& bank);
+// The one long-message buffer of an opened output: forwarded SysEx and the panel's
+// messages are copied here and sent from here, one at a time (outputLock).
+struct LongBuffer {
+    midi::Header header;
+    char bytes[kMaxLongMessage];
+};
 
-// True when the n bytes at p lie inside the storage above.
+// Per opened output (OutputIndex): its buffer, made on first use, and a buffer the
+// device kept past its deadline and a reset (the output is unusable from then on).
+// Guarded by outputLock.
+extern LongBuffer* outputBuffer[2];
+extern LongBuffer* parkedBuffer[2];
+
+// Sends one long message from output i's buffer: copies, prepares (flags zero, as
+// drivers require) and sends. False when nothing went out (the header is unprepared
+// again). The caller holds outputLock[i] and then owns the flight until FinishLong.
+bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count);
+enum class LongState { InFlight, Done, Kept };
+// Looks at output i's long message in flight: done (unprepared, the buffer free
+// again), or still in flight. Past its deadline the device is told to hand it back
+// (OutReset); past the reset's deadline too, the buffer is parked with the device and
+// the output is unusable (Kept). Never waits.
+LongState PollLong(int i, midi::OutHandle out);
+// When PollLong next needs to look even if no notification comes.
+EngineClock::time_point LongDeadline(int i);
+// Blocks until PollLong says Done or Kept (the user-interface thread's sends, and the
+// worker as it ends), waiting on the output notifications.
+LongState FinishLong(int i, midi::OutHandle out);
+
+// The output's callback: a long message done wakes whoever waits for it.
+void OutputCallback(midi::OutHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+// Pulsed with the worker's event at every long message done; waited on by a sender on
+// the user-interface thread.
+extern platform::WakeEvent longDoneEvent;
+
+// The buffers a route's input is closed with: unprepares every header the device has
+// handed back (prepared and no longer queued); true when none is still queued.
+bool UnprepareReturnedHeaders(midi::InHandle in, SysExBank& bank);
+
+// True when the n bytes at p lie inside memory the engine gave, gives or left to a
+// device (the buffers above, and those of held devices).
 bool IsEngineStorage(const void* p, size_t n);
+bool IsHeldStorage(const void* p, size_t n);
+bool InsideBlock(const void* p, size_t n, const void* block, size_t size);

@@ -23,7 +23,6 @@ const uint32_t kBeatsPerMeasure[3] = {2, 3, 4};
 //   mChannel outside 0..15 plays on channel 10 (9), the default;
 //   mBell / mClick outside 0..127 play the default keys 34 / 33;
 //   a velocity outside 0..127 (mVolume above 106 or below 0) is held to 0..127.
-uint32_t Tempo(int32_t t) { return t < 30 ? 30u : (t > 250 ? 250u : static_cast<uint32_t>(t)); }
 int Measure(int32_t m) { return m < 0 ? 0 : (m > 2 ? 2 : m); }
 uint32_t Channel(int32_t c) { return (c < 0 || c > 15) ? 9u : static_cast<uint32_t>(c); }
 uint32_t Key(int32_t k, uint32_t fallback) { return (k < 0 || k > 127) ? fallback : static_cast<uint32_t>(k); }
@@ -41,21 +40,25 @@ void PlayNote(midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity)
 
 }  // namespace
 
+uint32_t MetronomeTempo(int32_t t) { return t < 30 ? 30u : (t > 250 ? 250u : static_cast<uint32_t>(t)); }
+
 uint32_t WorkerWait(uint32_t now, uint32_t lastTick, bool metronome, int32_t mTempo, uint32_t timeout) {
     if (!metronome) return timeout;
     const uint32_t elapsed = now - lastTick;  // unsigned, as in MetronomeStep
-    const uint32_t interval = 60000u / Tempo(mTempo);
+    const uint32_t interval = 60000u / MetronomeTempo(mTempo);
     if (elapsed > interval) return 0;
     const uint32_t untilDue = interval + 1 - elapsed;
     return untilDue < timeout ? untilDue : timeout;
 }
 
-void MetronomeStep() {
+void MetronomeStep() { MetronomeStepOn(EngineSettings().Port); }
+
+void MetronomeStepOn(int32_t port) {
     if (metronomeOn != 1) return;
     const KavoSettings& s = EngineSettings();
     const uint32_t now = platform::TickCount();
     const uint32_t elapsed = now - lastTickTime;  // unsigned: the tick count's wrap does no harm
-    const uint32_t interval = 60000u / Tempo(s.mTempo);
+    const uint32_t interval = 60000u / MetronomeTempo(s.mTempo);
     if (elapsed <= interval) return;  // a tick needs strictly more than one interval
     lastTickTime = now;  // lateness is not made up
 
@@ -65,12 +68,10 @@ void MetronomeStep() {
     uint32_t beat = beatIndex;
     if (beat >= kBeatsPerMeasure[meas]) beat = 0;
 
-    const int32_t port = s.Port;
     midi::OutHandle out = port == 0 ? routeOut[0] : (port == 1 ? routeOut[1] : nullptr);
-    // Port is read once here: an output that keeps a long message gets nothing more,
-    // also when Port moved to it since the worker looked (the beat is lost, as on a
+    // An output that keeps a long message gets nothing more (the beat is lost, as on a
     // closed output).
-    if (out && outputUnusable[port] == 1) out = nullptr;
+    if (out && outputUnusable[OutputIndex(port)] == 1) out = nullptr;
     const uint32_t ch = Channel(s.mChannel);
     const int32_t volume = s.mVolume;
     PlayNote(out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));

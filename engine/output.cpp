@@ -1,9 +1,8 @@
 // What reaches an output besides forwarded short messages: long messages, All Sound
-// Off and the tuning tone. Callable from the worker and the user-interface thread.
+// Off and the tuning tone; and the long-message machinery the worker shares.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
+#include <new>
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
@@ -11,128 +10,129 @@
 
 std::recursive_mutex outputLock[2];
 Relaxed<int32_t> outputUnusable[2];
-LongSlot longSlot[2][kLongSlots];
+LongBuffer* outputBuffer[2];
+LongBuffer* parkedBuffer[2];
+platform::WakeEvent longDoneEvent;
 
 const char* const kMsgTuning = "ﾁｭｰﾆﾝｸﾞが終了したら「OK」ボタンを押して下さい。";
 
 namespace {
 
-// How long a long send may take before the device is told to give the header back.
-// A full 256-byte buffer needs about 82 ms on a MIDI cable; a device still busy after
-// a second is stuck, and a stuck device must not hang the worker or the panel.
-constexpr auto kLongSendDeadline = std::chrono::milliseconds(1000);
+// How long a long message may take before the device is told to give the header back:
+// twice its time on a MIDI cable (320 us a byte) and a second more. A device still busy
+// then is stuck, and a stuck device must not hold its output, the worker or the panel.
 constexpr auto kAfterResetDeadline = std::chrono::milliseconds(500);
+EngineClock::duration SendDeadline(uint32_t count) {
+    return std::chrono::seconds(1) + std::chrono::microseconds(640) * count;
+}
 
-// Waits for the done flag until the deadline. A deadline, not a retry count: the
-// bound must not depend on how fast this machine spins. Yields first (most devices
-// finish within microseconds), then sleeps so a slow device costs no core.
-bool WaitDone(const midi::Header& h, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (int spins = 0;; ++spins) {
-        if (midi::LoadFlags(h) & midi::kMhdrDone) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        if (spins < 64) std::this_thread::yield();
-        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+// The flight of output i's buffer. Guarded by outputLock[i].
+struct Flight {
+    EngineClock::time_point deadline;
+    bool resetSent;
+};
+Flight flight[2];
+
+// The buffer keeps its bytes with the device: it is left there (freed when the device
+// is closed), and the output takes nothing more.
+void Park(int i) {
+    parkedBuffer[i] = outputBuffer[i];
+    outputBuffer[i] = nullptr;
+    outputUnusable[i] = 1;
 }
 
 void SendShortToAllOpen(uint32_t base) {
     for (int r = 0; r < 2; ++r) {
-        midi::OutHandle out = routeOut[r];
-        if (!out || outputUnusable[r] == 1) continue;
-        for (uint32_t c = 0; c < 16; ++c) midi::OutShortMsg(out, base + c);
+        // An output both routes hold gets it once.
+        if (!routeOut[r] || OutputIndex(r) != r) continue;
+        std::lock_guard<std::recursive_mutex> lock(outputLock[r]);
+        if (outputUnusable[r] == 1) continue;
+        for (uint32_t c = 0; c < 16; ++c) midi::OutShortMsg(routeOut[r], base + c);
     }
-}
-
-LongSlot* FreeSlot(int r) {
-    for (LongSlot& s : longSlot[r])
-        if (!s.heldBy) return &s;
-    return nullptr;
-}
-
-// The device kept the header: it stays reserved, with its bytes, until the device
-// hands it back or is closed, and the output takes nothing more.
-void Park(int r, LongSlot& s, midi::OutHandle out) {
-    s.heldBy = out;
-    outputUnusable[r] = 1;
-}
-
-// Sends count (at most kLongSlotSize) bytes as one long message from a slot of route
-// r. False when the rest of the message must not follow: nothing could be sent, or
-// the device kept the header.
-bool SendPart(int r, midi::OutHandle out, const uint8_t* bytes, uint32_t count) {
-    LongSlot* s = FreeSlot(r);
-    // Every slot is held by a device that never gave it back (devices wedged in
-    // several sessions in a row): sending would hand this device memory another one
-    // may still read or write, so the message is dropped.
-    if (!s) return false;
-    std::memcpy(s->bytes, bytes, count);
-    midi::Header& h = s->header;
-    std::memset(&h, 0, sizeof h);
-    h.lpData = s->bytes;
-    h.dwBufferLength = count;
-    h.dwBytesRecorded = 0;
-    h.dwFlags = midi::kMhdrDone;
-    h.dwOffset = 0;
-    if (midi::OutPrepareHeader(out, &h) != midi::kNoError) return false;
-    const bool sent = midi::OutLongMsg(out, &h) == midi::kNoError;
-    if (sent && !WaitDone(h, kLongSendDeadline)) {
-        midi::OutReset(out);  // hands every pending long buffer back, on a sane driver
-        WaitDone(h, kAfterResetDeadline);
-    }
-    // Unpreparing a header the device still holds would free it for the next send
-    // while the device may yet read or write it. winmm would refuse the unprepare
-    // (still playing), but the done flag is what says the device has finished, so it
-    // decides first.
-    if (sent && (midi::LoadFlags(h) & midi::kMhdrDone) == 0) {
-        Park(r, *s, out);
-        return false;
-    }
-    if (midi::OutUnprepareHeader(out, &h) == midi::kStillPlaying) {
-        Park(r, *s, out);
-        return false;
-    }
-    return sent;
+    wakeEvent.Pulse();  // a worker that found an output taken tries it again
 }
 
 }  // namespace
+
+int OutputIndex(int route) { return route == 1 && routeOut[1] && routeOut[1] == routeOut[0] ? 0 : route; }
+
+void OutputCallback(midi::OutHandle, uint32_t msg, uintptr_t, uintptr_t, uintptr_t) {
+    if (msg != midi::kMomDone) return;
+    wakeEvent.Pulse();
+    longDoneEvent.Pulse();
+}
+
+bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count) {
+    if (!outputBuffer[i]) outputBuffer[i] = new (std::nothrow) LongBuffer;
+    LongBuffer* b = outputBuffer[i];
+    if (!b || count == 0 || count > kMaxLongMessage) return false;
+    std::memcpy(b->bytes, bytes, count);
+    midi::Header& h = b->header;
+    std::memset(&h, 0, sizeof h);  // flags zero: drivers refuse to prepare anything else
+    h.lpData = b->bytes;
+    h.dwBufferLength = count;
+    if (midi::OutPrepareHeader(out, &h) != midi::kNoError) return false;
+    if (midi::OutLongMsg(out, &h) != midi::kNoError) {
+        midi::OutUnprepareHeader(out, &h);
+        return false;
+    }
+    flight[i] = Flight{EngineClock::now() + SendDeadline(count), false};
+    return true;
+}
+
+LongState PollLong(int i, midi::OutHandle out) {
+    midi::Header& h = outputBuffer[i]->header;
+    // The done flag is what says the device has finished with the bytes; unpreparing a
+    // header it still holds would free it for the next message while it may yet read it.
+    if (midi::LoadFlags(h) & midi::kMhdrDone) {
+        if (midi::OutUnprepareHeader(out, &h) != midi::kStillPlaying) return LongState::Done;
+    } else if (EngineClock::now() < flight[i].deadline) {
+        return LongState::InFlight;
+    } else if (!flight[i].resetSent) {
+        midi::OutReset(out);  // hands every pending long buffer back, on a sane driver
+        flight[i] = Flight{EngineClock::now() + kAfterResetDeadline, true};
+        return LongState::InFlight;
+    }
+    Park(i);
+    return LongState::Kept;
+}
+
+EngineClock::time_point LongDeadline(int i) { return flight[i].deadline; }
+
+LongState FinishLong(int i, midi::OutHandle out) {
+    for (;;) {
+        const LongState s = PollLong(i, out);
+        if (s != LongState::InFlight) return s;
+        // The output's callback pulses at every message done; the time-out only
+        // bounds a driver that finishes without saying so.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(LongDeadline(i) - EngineClock::now());
+        longDoneEvent.Wait(static_cast<uint32_t>(std::clamp<int64_t>(left.count() + 1, 1, EffectiveWaitTimeout())));
+    }
+}
 
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count) {
     if (route == 0 && routeOut[0]) SendLongOnRoute(0, bytes, count);
     else if (route == 1 && routeOut[1]) SendLongOnRoute(1, bytes, count);
 }
 
-// The caller's bytes are copied into a slot of the engine's own, so that they are the
+// The caller's bytes are copied into the output's buffer, so that they are the
 // caller's again when this returns even if the device keeps the header. The send still
-// waits for the device (up to the deadlines): long messages to one output stay in
-// order and whole, and a sane device is done before the next one starts. Messages
-// longer than a slot leave as consecutive long messages under one hold of the lock, as
-// input SysEx longer than a buffer does; no caller sends more than a buffer's worth.
+// waits for the device (up to the deadlines), holding the output's lock: whatever else
+// is bound for the output follows the message's last byte, and a sane device is done
+// before the next message starts. A message longer than the buffer leaves in parts
+// under one hold of the lock; no caller sends more than a few bytes.
 void SendLongOnRoute(int r, const uint8_t* bytes, uint32_t count) {
-    std::lock_guard<std::recursive_mutex> lock(outputLock[r]);
-    midi::OutHandle out = routeOut[r];
-    if (!out || outputUnusable[r] == 1) return;
-    for (uint32_t done = 0; done < count;) {
-        const uint32_t n = std::min(count - done, kLongSlotSize);
-        if (!SendPart(r, out, bytes + done, n)) return;
-        done += n;
-    }
-}
-
-int ReleaseParkedHeaders(int r, midi::OutHandle out, bool closed) {
-    if (!out) return 0;
-    std::lock_guard<std::recursive_mutex> lock(outputLock[r]);
-    int held = 0;
-    for (LongSlot& s : longSlot[r]) {
-        if (s.heldBy != out) continue;
-        if (!closed && ((midi::LoadFlags(s.header) & midi::kMhdrDone) == 0 ||
-                        midi::OutUnprepareHeader(out, &s.header) == midi::kStillPlaying)) {
-            ++held;
-            continue;
+    const int i = OutputIndex(r);
+    {
+        std::lock_guard<std::recursive_mutex> lock(outputLock[i]);
+        midi::OutHandle out = routeOut[r];
+        for (uint32_t done = 0; out && outputUnusable[i] != 1 && done < count;) {
+            const uint32_t n = std::min(count - done, kMaxLongMessage);
+            if (!StartLong(i, out, bytes + done, n) || FinishLong(i, out) != LongState::Done) break;
+            done += n;
         }
-        s.heldBy = nullptr;
     }
-    return held;
+    wakeEvent.Pulse();  // a worker that found the output taken tries it again
 }
 
 void AllSoundOff() { SendShortToAllOpen(0x78B0); }  // B0+c 78 00 on channels 0..15

@@ -1,13 +1,18 @@
 // Route start and stop, and the input callbacks that fill the rings.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
 #include "platform/message_box.h"
 
 Relaxed<int32_t> engineRunning{0};
+Relaxed<int32_t> stopBegun{0};
+SysExBank* inputBank[2];
 midi::InHandle routeIn[2] = {nullptr, nullptr};
 midi::OutHandle routeOut[2] = {nullptr, nullptr};
 uint32_t inputRing[2][kRingSize];
@@ -65,28 +70,27 @@ inline void CaptureShortMessage(int r, uint32_t msg, uintptr_t param1) {
 // winmm refuses to close a device that still has buffers of ours queued (still
 // playing): a driver that did not return them on reset. Dropping such a handle would
 // leave the device open until the program ends, so that every later start fails to
-// open it, and would leave our buffers with it. Instead the close is tried again after
-// another reset, a few times within a short deadline (StopRoutes runs on the
-// user-interface thread); a device that still refuses is held, with the storage it
-// keeps, and tried once more (reset, then close) at every later StartRoutes, before
-// anything is opened, and StopRoutes. A start that finds the device still refusing
-// cannot open it again, and says so, as for any device that cannot be opened.
-//
-// The held lists are the user-interface thread's alone. When one is full (drivers
-// wedged in more sessions than it holds), a further refusing handle is not tried again,
-// but the storage it keeps stays reserved: the memory is never given to anyone else
-// while a device may touch it.
+// open it. Instead the close is tried again after another reset, a few times within a
+// short deadline (StopRoutes runs on the user-interface thread); a device that still
+// refuses is held, with the buffers it keeps, and tried once more (reset, then close)
+// at every later StartRoutes, before anything is opened, and StopRoutes. A start that
+// finds the device still refusing cannot open it again, and says so, as for any device
+// that cannot be opened. Its buffers are freed once it closes. The held lists are the
+// user-interface thread's alone.
 constexpr int kCloseTries = 5;
 constexpr auto kCloseDeadline = std::chrono::milliseconds(200);
 constexpr auto kClosePause = std::chrono::milliseconds(20);
-constexpr int kHeldHandles = 4;
 
-midi::InHandle heldIn[kHeldHandles];
+struct HeldIn {
+    midi::InHandle handle;
+    SysExBank* bank;
+};
 struct HeldOut {
     midi::OutHandle handle;
-    int route;  // whose slots it may hold
+    LongBuffer* parked;  // the long message it kept, or nullptr
 };
-HeldOut heldOut[kHeldHandles];
+std::vector<HeldIn> heldIn;
+std::vector<HeldOut> heldOut;
 
 // A close that is refused is tried again after a reset, which asks the driver once
 // more for what it still holds. The first try of a session's own close goes without
@@ -107,73 +111,79 @@ bool CloseWithRetries(TryClose tryClose, Reset reset, int tries, bool resetFirst
 // to close, and nothing can touch what it was given.
 bool Closed(midi::Result res) { return res == midi::kNoError || res == midi::kInvalHandle; }
 
-bool CloseInputHandle(midi::InHandle in, int tries, bool resetFirst) {
-    auto tryClose = [in] {
-        SysExBank* bank = BankOf(in);
-        // Headers must be unprepared before the close; those still queued are the
-        // driver's and are left as they are (the close then refuses anyway).
+// Headers must be unprepared before the close; those still queued are the driver's
+// and are left as they are (the close then refuses anyway).
+bool CloseInputHandle(midi::InHandle in, SysExBank* bank, int tries, bool resetFirst) {
+    auto tryClose = [in, bank] {
         if (bank) UnprepareReturnedHeaders(in, *bank);
-        if (!Closed(midi::InClose(in))) return false;
-        if (bank) bank->owner = nullptr;  // closed: the driver can no longer touch it
-        return true;
+        return Closed(midi::InClose(in));
     };
     return CloseWithRetries(tryClose, [in] { midi::InReset(in); }, tries, resetFirst);
 }
 
-bool CloseOutputHandle(int r, midi::OutHandle out, int tries, bool resetFirst) {
-    auto tryClose = [r, out] {
-        ReleaseParkedHeaders(r, out, false);
-        if (!Closed(midi::OutClose(out))) return false;
-        ReleaseParkedHeaders(r, out, true);
-        return true;
+bool CloseOutputHandle(midi::OutHandle out, LongBuffer* parked, int tries, bool resetFirst) {
+    auto tryClose = [out, parked] {
+        if (parked && (midi::LoadFlags(parked->header) & midi::kMhdrDone)) midi::OutUnprepareHeader(out, &parked->header);
+        return Closed(midi::OutClose(out));
     };
     return CloseWithRetries(tryClose, [out] { midi::OutReset(out); }, tries, resetFirst);
 }
 
-void HoldInput(midi::InHandle in) {
-    for (midi::InHandle& h : heldIn) {
-        if (h) continue;
-        h = in;
-        return;
-    }
-}
-
-void HoldOutput(midi::OutHandle out, int r) {
-    for (HeldOut& h : heldOut) {
-        if (h.handle) continue;
-        h = HeldOut{out, r};
-        return;
-    }
-}
-
 void CloseHeldDevices() {
-    for (midi::InHandle& h : heldIn)
-        if (h && CloseInputHandle(h, 1, true)) h = nullptr;
-    for (HeldOut& h : heldOut)
-        if (h.handle && CloseOutputHandle(h.route, h.handle, 1, true)) h.handle = nullptr;
+    heldIn.erase(std::remove_if(heldIn.begin(), heldIn.end(),
+                                [](const HeldIn& h) {
+                                    if (!CloseInputHandle(h.handle, h.bank, 1, true)) return false;
+                                    delete h.bank;
+                                    return true;
+                                }),
+                 heldIn.end());
+    heldOut.erase(std::remove_if(heldOut.begin(), heldOut.end(),
+                                 [](const HeldOut& h) {
+                                     if (!CloseOutputHandle(h.handle, h.parked, 1, true)) return false;
+                                     delete h.parked;
+                                     return true;
+                                 }),
+                  heldOut.end());
 }
 
 void CloseInput(int r) {
     midi::InHandle in = routeIn[r];
+    SysExBank* bank = inputBank[r];
     routeIn[r] = nullptr;
+    inputBank[r] = nullptr;
     // Stopped and reset, a held input delivers no more data; its callback may still
     // see MIM_LONGDATA or MIM_CLOSE, which only pulse the wake event (or nothing).
-    if (!CloseInputHandle(in, kCloseTries, false)) HoldInput(in);
+    if (CloseInputHandle(in, bank, kCloseTries, false)) delete bank;
+    else heldIn.push_back(HeldIn{in, bank});
     // Entries left behind belong to the session that just ended; a later start must
     // not send them to what may by then be another device.
     ClearRing(r);
 }
 
-void CloseOutput(int r) {
-    midi::OutHandle out = routeOut[r];
-    routeOut[r] = nullptr;
-    if (out && !CloseOutputHandle(r, out, kCloseTries, false)) HoldOutput(out, r);
-    outputUnusable[r] = 0;  // whatever opens on this route next is another handle
+// Closes opened output i, and takes it from every route that holds it.
+void CloseOutputDevice(int i) {
+    midi::OutHandle out = routeOut[i];
+    for (midi::OutHandle& h : routeOut)
+        if (h == out) h = nullptr;
+    std::lock_guard<std::recursive_mutex> lock(outputLock[i]);
+    // The buffer in use is back (nothing is in flight once the senders are done); a
+    // parked one is the device's until it closes.
+    delete outputBuffer[i];
+    outputBuffer[i] = nullptr;
+    if (CloseOutputHandle(out, parkedBuffer[i], kCloseTries, false)) delete parkedBuffer[i];
+    else heldOut.push_back(HeldOut{out, parkedBuffer[i]});
+    parkedBuffer[i] = nullptr;
+    outputUnusable[i] = 0;  // whatever opens here next is another handle
+}
+
+void CloseOutputs() {
+    for (int i = 0; i < 2; ++i)
+        if (routeOut[i] && OutputIndex(i) == i) CloseOutputDevice(i);
 }
 
 void CloseRoute(int r) {
     CloseInput(r);
-    CloseOutput(r);
+    if (routeOut[r]) CloseOutputDevice(OutputIndex(r));
 }
 
 bool OpenInput(int r, int32_t device) {
@@ -181,14 +191,31 @@ bool OpenInput(int r, int32_t device) {
     const midi::InCallback cb = r == 0 ? MidiInCallback1 : MidiInCallback2;
     if (midi::InOpen(&h, static_cast<uint32_t>(device), cb, 0, midi::kCallbackFunction) != midi::kNoError) return false;
     routeIn[r] = h;
+    // Without its buffers the route still forwards short messages.
+    inputBank[r] = new (std::nothrow) SysExBank;
     return true;
 }
 
-bool OpenOutput(int r, int32_t device) {
+// An output named by both routes is opened once: many drivers take one client only,
+// and the routes' messages to one device must be serialised anyway.
+bool OpenOutput(int r, int32_t device, const KavoSettings& s) {
+    if (r == 1 && routeOut[0] && s.activeOut[0] == device) {
+        routeOut[1] = routeOut[0];
+        return true;
+    }
     midi::OutHandle h = nullptr;
-    if (midi::OutOpen(&h, static_cast<uint32_t>(device)) != midi::kNoError) return false;
+    if (midi::OutOpen(&h, static_cast<uint32_t>(device), OutputCallback, 0) != midi::kNoError) return false;
     routeOut[r] = h;
     return true;
+}
+
+bool InsideAny(const void* p, size_t n) {
+    for (int k = 0; k < 2; ++k) {
+        if (InsideBlock(p, n, inputBank[k], sizeof(SysExBank)) || InsideBlock(p, n, outputBuffer[k], sizeof(LongBuffer)) ||
+            InsideBlock(p, n, parkedBuffer[k], sizeof(LongBuffer)))
+            return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -217,8 +244,15 @@ void StartRoutes() {
     RunBeforeStartHook();  // before the active assignment is read: it may change there
     const KavoSettings& s = EngineSettings();
     engineRunning = 1;
+    stopBegun = 0;
     routeIn[0] = routeIn[1] = nullptr;
     routeOut[0] = routeOut[1] = nullptr;
+    // Made once and never closed: a device that keeps a buffer may call back long
+    // after its session ended (a late MIM_LONGDATA or MOM_DONE), and its pulse must
+    // reach this event, never a closed or reused handle. A pulse no worker waits for
+    // only makes the next worker look at its work once more.
+    if (!wakeEvent.Exists()) wakeEvent.Create();
+    if (!longDoneEvent.Exists()) longDoneEvent.Create();
     CloseHeldDevices();  // a device we still hold would refuse the open below
 
     // A failure on either route leaves both closed: a half-started pair of routes
@@ -228,7 +262,7 @@ void StartRoutes() {
             platform::ShowMessageBox(kMsgCannotOpenIn1);
             return;
         }
-        if (!OpenOutput(0, s.activeOut[0])) {
+        if (!OpenOutput(0, s.activeOut[0], s)) {
             CloseInput(0);
             platform::ShowMessageBox(kMsgCannotOpenOut1);
             return;
@@ -241,7 +275,7 @@ void StartRoutes() {
             platform::ShowMessageBox(kMsgCannotOpenIn2);
             return;
         }
-        if (!OpenOutput(1, s.activeOut[1])) {
+        if (!OpenOutput(1, s.activeOut[1], s)) {
             CloseInput(1);
             if (routeIn[0]) CloseRoute(0);
             platform::ShowMessageBox(kMsgCannotOpenOut2);
@@ -249,56 +283,68 @@ void StartRoutes() {
         }
         midi::InStart(routeIn[1]);
     }
-    if (routeIn[0] || routeIn[1]) {
-        // The event exists before the worker's first wait. Input has already started,
-        // so a callback may pulse before the event exists: its entry waits in the
-        // ring and the worker finds it after its first wait.
-        wakeEvent.Create();
-        if (!workerThread.Start(RouteWorker, nullptr)) {
-            wakeEvent.Close();
-            for (int r = 0; r < 2; ++r) {
-                if (!routeIn[r]) continue;
-                midi::InStop(routeIn[r]);
-                midi::InReset(routeIn[r]);
-                CloseRoute(r);
-            }
-            platform::ShowMessageBox(kMsgCannotStart);
-            return;
+    if ((routeIn[0] || routeIn[1]) && !workerThread.Start(RouteWorker, nullptr)) {
+        for (int r = 0; r < 2; ++r) {
+            if (!routeIn[r]) continue;
+            midi::InStop(routeIn[r]);
+            midi::InReset(routeIn[r]);
+            CloseRoute(r);
         }
+        platform::ShowMessageBox(kMsgCannotStart);
+        return;
     }
     NotifyStatus();
 }
 
 void StopRoutes() {
-    const bool anyInput = routeIn[0] || routeIn[1];
     // Inputs are stopped and reset before the flag is cleared: no new message
     // arrives while the worker winds down, and every queued SysEx buffer comes back.
+    stopBegun = 1;
     for (int r = 0; r < 2; ++r) {
         if (!routeIn[r]) continue;
         midi::InStop(routeIn[r]);
         midi::InReset(routeIn[r]);
     }
     engineRunning = 0;
-    if (anyInput) {
+    if (workerThread.Exists()) {
         wakeEvent.Pulse();
-        workerThread.Join();  // the worker sees the flag within one wait at most
-        wakeEvent.Close();
+        workerThread.Join();  // the pulse is never lost: the worker sees the flag at once
     }
     CloseHeldDevices();  // those kept by earlier stops; this session's own follow
     for (int r = 0; r < 2; ++r)
         if (routeIn[r]) CloseInput(r);
-    AllSoundOff();  // not to an output that is unusable
-    for (int r = 0; r < 2; ++r)
-        if (routeOut[r]) CloseOutput(r);
+    AllSoundOff();  // once to an output both routes hold; not to one that is unusable
+    CloseOutputs();
     NotifyStatus();
 }
 
-int HeldDeviceCount() {
-    int n = 0;
-    for (midi::InHandle h : heldIn) n += h != nullptr;
-    for (const HeldOut& h : heldOut) n += h.handle != nullptr;
+void WakeWorker() { wakeEvent.Pulse(); }
+
+int HeldDeviceCount() { return static_cast<int>(heldIn.size() + heldOut.size()); }
+
+size_t BytesLeftWithDevices() {
+    size_t n = heldIn.size() * sizeof(SysExBank);
+    for (const HeldOut& h : heldOut) n += h.parked ? sizeof(LongBuffer) : 0;
+    for (LongBuffer* b : parkedBuffer) n += b ? sizeof(LongBuffer) : 0;
     return n;
 }
+
+bool InsideBlock(const void* p, size_t n, const void* block, size_t size) {
+    if (!block) return false;
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    const auto b = reinterpret_cast<uintptr_t>(block);
+    return at >= b && n <= size && at - b <= size - n;
+}
+
+bool IsHeldStorage(const void* p, size_t n) {
+    for (const HeldIn& h : heldIn)
+        if (InsideBlock(p, n, h.bank, sizeof(SysExBank))) return true;
+    for (const HeldOut& h : heldOut)
+        if (InsideBlock(p, n, h.parked, sizeof(LongBuffer))) return true;
+    return false;
+}
+
+bool IsEngineStorage(const void* p, size_t n) { return InsideAny(p, n) || IsHeldStorage(p, n); }
 
 uint32_t EffectiveWaitTimeout() {
     const uint32_t t = waitTimeout;

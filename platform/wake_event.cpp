@@ -124,7 +124,7 @@ bool WakeEvent::Wait(uint32_t timeoutMs) {
 
 bool WakeEvent::WaitUntilPulseOrTimeOut(uint32_t timeoutMs) {
     HANDLE h = handle_.load(std::memory_order_acquire);
-    if (h && timer_ && timeoutMs > 0) {
+    if (h && timer_ && timeoutMs > 0 && timeoutMs != kForever) {
         // Re-arming resets the timer, so a due time left over from a wait that the
         // event ended early cannot end this one.
         const LARGE_INTEGER due = DueIn(timeoutMs);
@@ -134,8 +134,9 @@ bool WakeEvent::WaitUntilPulseOrTimeOut(uint32_t timeoutMs) {
             return WaitForMultipleObjects(2, both, FALSE, timeoutMs + 20) == WAIT_OBJECT_0;
         }
     }
-    if (h) return WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
-    Sleep(timeoutMs);
+    if (h) return WaitForSingleObject(h, timeoutMs == kForever ? INFINITE : timeoutMs) == WAIT_OBJECT_0;
+    // No event to wait for: nothing could ever end a wait for ever.
+    Sleep(timeoutMs == kForever ? 1 : timeoutMs);
     return false;
 }
 
@@ -182,7 +183,7 @@ bool WakeEvent::Wait(uint32_t timeoutMs) {
     ts.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1000000L;
     // Sleeps only while the word is still 0; a pulse between the exchange above and
     // this call makes it return at once.
-    Futex(&signalled_, FUTEX_WAIT_PRIVATE, 0, &ts);
+    Futex(&signalled_, FUTEX_WAIT_PRIVATE, 0, timeoutMs == kForever ? nullptr : &ts);
     return signalled_.exchange(0, std::memory_order_acquire) != 0;
 }
 

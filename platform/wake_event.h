@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// A wait with no time-out (the system's INFINITE).
+constexpr uint32_t kForever = 0xFFFFFFFF;
+
 // How precise a WakeEvent's timed waits are while precise waiting is on.
 enum class PreciseWait {
     Off,                  // the system's own timed waits (Windows: until the next clock
@@ -31,8 +34,8 @@ public:
     void Close();           // after Close, Pulse does nothing
     bool Exists() const;
     void Pulse();
-    // Returns when pulsed (or a pulse is pending) or after timeoutMs milliseconds;
-    // true when a pulse ended it.
+    // Returns when pulsed (or a pulse is pending) or after timeoutMs milliseconds
+    // (kForever: only when pulsed); true when a pulse ended it.
     bool Wait(uint32_t timeoutMs);
     // Takes a pending pulse without waiting; false when there is none.
     bool TryConsume();

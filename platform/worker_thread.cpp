@@ -29,6 +29,30 @@ DWORD WINAPI ThreadMain(LPVOID arg) {
 }
 }  // namespace
 
+namespace {
+// avrt.dll is loaded at run time: it is missing from some stripped-down systems, and
+// the program must start there as well.
+using AvSetMmThreadCharacteristicsFn = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
+using AvRevertMmThreadCharacteristicsFn = BOOL(WINAPI*)(HANDLE);
+
+template <class Fn>
+Fn AvrtFunction(const char* name) {
+    static HMODULE avrt = LoadLibraryW(L"avrt.dll");
+    return avrt ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(avrt, name))) : nullptr;
+}
+}  // namespace
+
+void* JoinProAudioClass() {
+    auto set = AvrtFunction<AvSetMmThreadCharacteristicsFn>("AvSetMmThreadCharacteristicsW");
+    DWORD taskIndex = 0;
+    return set ? set(L"Pro Audio", &taskIndex) : nullptr;
+}
+
+void LeaveProAudioClass(void* task) {
+    auto revert = AvrtFunction<AvRevertMmThreadCharacteristicsFn>("AvRevertMmThreadCharacteristics");
+    if (task && revert) revert(static_cast<HANDLE>(task));
+}
+
 bool WorkerThread::Start(Proc proc, void* param) {
     if (failNextStart.exchange(false)) return false;
     auto* block = new StartBlock{proc, param};
@@ -52,6 +76,9 @@ void WorkerThread::Join() {
 }
 
 #else
+
+void* JoinProAudioClass() { return nullptr; }
+void LeaveProAudioClass(void*) {}
 
 bool WorkerThread::Start(Proc proc, void* param) {
     if (failNextStart.exchange(false)) return false;

@@ -9,6 +9,14 @@
 
 namespace platform {
 
+// Registers the calling thread with the multimedia class scheduler as "Pro Audio", so
+// that the system runs it ahead of ordinary work as it does audio engines' threads
+// (Windows, where avrt.dll offers it). Returns what LeaveProAudioClass takes back;
+// where the service is missing, or on the host, nothing happens and the thread runs
+// at its normal priority.
+void* JoinProAudioClass();
+void LeaveProAudioClass(void* task);
+
 class WorkerThread {
 public:
     using Proc = void (*)(void* param);

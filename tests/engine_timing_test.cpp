@@ -93,18 +93,27 @@ protected:
     }
 };
 
-TEST_F(WorkerTiming, PreciseWaitingOnlyWhileTheMetronomePlays) {
+TEST_F(WorkerTiming, AnIdleWorkerSleepsAndWaitsPreciselyOnlyWhileTheMetronomePlays) {
     Assign(0, 0, 0);
     StartRoutes();
     ASSERT_TRUE(routeIn[0]);
-    // Idle: the worker asks the system for nothing that costs power.
-    ASSERT_TRUE(WaitFor([] { return workerWakeups.load() > 5; }));
+    dev.SendShort(0, 0x403C90);
+    ASSERT_TRUE(dev.WaitForOutEvents(0, 1, kWait));
+    // Idle: no wake-up at all, and nothing asked of the system that costs power. A
+    // worker that woke every millisecond would show some 200 here.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint64_t idle = workerWakeups.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(workerWakeups.load(), idle);
     EXPECT_EQ(wakeEvent.Precise(), platform::PreciseWait::Off);
     metronomeOn = 1;
+    WakeWorker();
     EXPECT_TRUE(WaitFor([] { return wakeEvent.Precise() != platform::PreciseWait::Off; }));
     metronomeOn = 0;
+    WakeWorker();
     EXPECT_TRUE(WaitFor([] { return wakeEvent.Precise() == platform::PreciseWait::Off; }));
     metronomeOn = 1;
+    WakeWorker();
     ASSERT_TRUE(WaitFor([] { return wakeEvent.Precise() != platform::PreciseWait::Off; }));
     StopRoutes();  // the worker gives it back when it ends
     EXPECT_EQ(wakeEvent.Precise(), platform::PreciseWait::Off);

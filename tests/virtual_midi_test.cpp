@@ -1,5 +1,6 @@
 // The virtual MIDI devices: winmm's result codes, the input delivery thread and its
-// buffers, the stop guarantee, late long sends and the output record.
+// buffers, the stop guarantee, late long sends, output callbacks, the output record
+// and the driver models.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 namespace {
 
+using midi::DriverModel;
 using midi::Header;
 using midi::InHandle;
 using midi::OutHandle;
@@ -138,6 +140,11 @@ TEST(VirtualMidiConfig, RejectsMalformedTextAndKeepsWhatWasThere) {
         "in A",         // no '='
         "in=A=B",       // '=' in a name
         "=A",           // no key
+        "model=fast",   // unknown model
+        "in=A@fast",    // unknown model of one device
+        "in=A@",        // no model after '@'
+        "out=@classic", // a model without a name
+        "model=classic;model=ideal",  // repeated section
     };
     for (const char* text : bad) {
         VirtualMidi::Config cfg{{"kept in"}, {"kept out"}};
@@ -179,6 +186,31 @@ TEST(VirtualMidiCaps, NamesCountsAndFailures) {
     dev.SetInCapsResult(0, midi::kNoError);
     EXPECT_EQ(dev.InGetDevCaps(0, name), midi::kNoError);
     EXPECT_STREQ(name, "Key A");
+}
+
+TEST(VirtualMidiConfig, ParsesDriverModels) {
+    using M = DriverModel;
+    struct Case {
+        const char* text;
+        std::vector<std::string> in, out;
+        M model;
+        std::vector<M> inModels, outModels;  // resolved, one per device
+    } cases[] = {
+        {"in=Keys A,Keys B;out=Synth A@classic,Synth B;model=classic-sync", {"Keys A", "Keys B"}, {"Synth A", "Synth B"},
+         M::ClassicSync, {M::ClassicSync, M::ClassicSync}, {M::Classic, M::ClassicSync}},
+        {" model = classic ; in=K @ ideal,L;out=S@ classic-sync ", {"K", "L"}, {"S"}, M::Classic, {M::Ideal, M::Classic},
+         {M::ClassicSync}},
+        {"in=K;out=S", {"K"}, {"S"}, M::Ideal, {M::Ideal}, {M::Ideal}},
+    };
+    for (const Case& c : cases) {
+        VirtualMidi::Config cfg;
+        ASSERT_TRUE(VirtualMidi::ParseConfig(c.text, &cfg)) << c.text;
+        EXPECT_EQ(cfg.inputs, c.in) << c.text;
+        EXPECT_EQ(cfg.outputs, c.out) << c.text;
+        EXPECT_EQ(cfg.model, c.model) << c.text;
+        for (size_t i = 0; i < c.inModels.size(); ++i) EXPECT_EQ(cfg.InModel(i), c.inModels[i]) << c.text << " in " << i;
+        for (size_t i = 0; i < c.outModels.size(); ++i) EXPECT_EQ(cfg.OutModel(i), c.outModels[i]) << c.text << " out " << i;
+    }
 }
 
 // ---- opening ----------------------------------------------------------------------
@@ -765,6 +797,272 @@ TEST(VirtualMidiOutput, ResetEndsPendingSendsAtOnceAndRecordsNothing) {
     EXPECT_EQ(dev.OutRecordSize(0), 0u);
     for (Header& h : hdr) EXPECT_EQ(dev.OutUnprepareHeader(o, &h, sizeof(Header)), midi::kNoError);
     EXPECT_EQ(dev.OutClose(o), midi::kNoError);  // does not wait for the hour
+}
+
+// ---- output callbacks ---------------------------------------------------------------
+
+// Everything an output callback saw, with the done flag of a kMomDone header as it
+// was when the callback ran.
+struct OutCalls {
+    struct Call {
+        uint32_t msg;
+        uintptr_t param1;
+        std::thread::id thread;
+        bool headerDone;
+    };
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<Call> calls;
+    std::function<void(OutHandle, uint32_t)> onCall;  // runs on the calling thread, unlocked
+
+    static void Callback(OutHandle h, uint32_t msg, uintptr_t instance, uintptr_t p1, uintptr_t) {
+        auto* self = reinterpret_cast<OutCalls*>(instance);
+        const bool done = msg == midi::kMomDone && (midi::LoadFlags(*reinterpret_cast<Header*>(p1)) & midi::kMhdrDone);
+        if (self->onCall) self->onCall(h, msg);
+        std::lock_guard<std::mutex> g(self->mu);
+        self->calls.push_back(Call{msg, p1, std::this_thread::get_id(), done});
+        self->cv.notify_all();
+    }
+    uintptr_t Instance() { return reinterpret_cast<uintptr_t>(this); }
+    std::vector<Call> All() {
+        std::lock_guard<std::mutex> g(mu);
+        return calls;
+    }
+    bool WaitFor(size_t n) {
+        std::unique_lock<std::mutex> lk(mu);
+        return cv.wait_for(lk, kWait, [&] { return calls.size() >= n; });
+    }
+};
+
+// Per model: whether a long send completes inside OutLongMsg (kMomDone from the
+// sender's thread before the call returns) or later at cable speed, and whether a
+// header with stray flags may be prepared.
+TEST(VirtualMidiModel, LongSendsAndPrepareFollowTheOutputsModel) {
+    struct Case {
+        DriverModel model;
+        bool completesInside;
+        Result dirtyPrepare;
+    } cases[] = {
+        {DriverModel::Ideal, true, midi::kNoError},
+        {DriverModel::Classic, false, midi::kInvalParam},
+        {DriverModel::ClassicSync, true, midi::kInvalParam},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.model));
+        VirtualMidi dev(TwoByTwo());
+        dev.SetOutModel(0, c.model);
+        OutCalls calls;
+        OutHandle o = nullptr;
+        ASSERT_EQ(dev.OutOpen(&o, 0, &OutCalls::Callback, calls.Instance()), midi::kNoError);
+        ASSERT_EQ(calls.All().size(), 1u);  // kMomOpen, before OutOpen returned
+        Buffer dirty(4), b(4);
+        dirty.hdr.dwFlags = midi::kMhdrDone;
+        EXPECT_EQ(dev.OutPrepareHeader(o, &dirty.hdr, sizeof(Header)), c.dirtyPrepare);
+        ASSERT_EQ(dev.OutPrepareHeader(o, &b.hdr, sizeof(Header)), midi::kNoError);
+        EXPECT_EQ(dev.OutPrepareHeader(o, &b.hdr, sizeof(Header)), midi::kNoError);  // already prepared
+        // A callback may send on its own handle, but not close it.
+        Result closeInside = midi::kNoError;
+        calls.onCall = [&](OutHandle h, uint32_t msg) {
+            if (msg != midi::kMomDone) return;
+            dev.OutShortMsg(h, 0xF8);
+            closeInside = dev.OutClose(h);
+        };
+        ASSERT_EQ(dev.OutLongMsg(o, &b.hdr, sizeof(Header)), midi::kNoError);
+        if (c.completesInside) {
+            EXPECT_NE(midi::LoadFlags(b.hdr) & midi::kMhdrDone, 0u);
+            EXPECT_EQ(calls.All().size(), 2u);
+        }
+        ASSERT_TRUE(calls.WaitFor(2));
+        const auto done = calls.All()[1];
+        EXPECT_EQ(done.msg, midi::kMomDone);
+        EXPECT_EQ(done.param1, reinterpret_cast<uintptr_t>(&b.hdr));
+        EXPECT_TRUE(done.headerDone);
+        EXPECT_EQ(done.thread == std::this_thread::get_id(), c.completesInside);
+        EXPECT_EQ(closeInside, midi::kError);
+        EXPECT_TRUE(dev.WaitForOutEvents(0, 2, kWait));
+        ASSERT_EQ(dev.OutClose(o), midi::kNoError);
+        const auto all = calls.All();
+        EXPECT_EQ(all.front().msg, midi::kMomOpen);
+        EXPECT_EQ(all.back().msg, midi::kMomClose);
+        EXPECT_EQ(all.size(), 3u);
+    }
+}
+
+// A classic driver sends long data at 320 microseconds a byte, one send after the
+// other; kMomDone follows each in order from the completion thread.
+TEST(VirtualMidiModel, ClassicLongSendsGoAtCableSpeedInOrder) {
+    VirtualMidi dev(TwoByTwo());
+    dev.SetModel(DriverModel::Classic);
+    OutCalls calls;
+    OutHandle o = nullptr;
+    ASSERT_EQ(dev.OutOpen(&o, 1, &OutCalls::Callback, calls.Instance()), midi::kNoError);
+    Buffer b[2] = {Buffer(1000), Buffer(500)};
+    for (Buffer& x : b) ASSERT_EQ(dev.OutPrepareHeader(o, &x.hdr, sizeof(Header)), midi::kNoError);
+    const int64_t sent = VirtualMidi::NowNs();
+    for (Buffer& x : b) ASSERT_EQ(dev.OutLongMsg(o, &x.hdr, sizeof(Header)), midi::kNoError);
+    ASSERT_TRUE(calls.WaitFor(3));
+    const auto rec = dev.OutRecord(1);
+    ASSERT_EQ(rec.size(), 2u);
+    EXPECT_EQ(rec[0].bytes.size(), 1000u);
+    EXPECT_GE(rec[0].timeNs - sent, 320'000'000);
+    EXPECT_GE(rec[1].timeNs - sent, 480'000'000);  // queued behind the first
+    const auto all = calls.All();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(all[1 + i].msg, midi::kMomDone);
+        EXPECT_EQ(all[1 + i].param1, reinterpret_cast<uintptr_t>(&b[i].hdr));
+        EXPECT_NE(all[1 + i].thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+}
+
+TEST(VirtualMidiModel, OutputsAreSingleClientOnClassicModelsAndInputsAlwaysExclusive) {
+    VirtualMidi::Config cfg = TwoByTwo();
+    cfg.model = DriverModel::Classic;
+    cfg.outModels = {std::nullopt, DriverModel::Ideal};
+    VirtualMidi dev(cfg);
+    struct Case {
+        const char* what;
+        std::function<void(VirtualMidi&)> arrange;
+        uint32_t id;
+        Result second;
+    } cases[] = {
+        {"classic from the config", [](VirtualMidi&) {}, 0, midi::kAllocated},
+        {"ideal from the config", [](VirtualMidi&) {}, 1, midi::kNoError},
+        {"classic-sync", [](VirtualMidi& d) { d.SetOutModel(1, DriverModel::ClassicSync); }, 1, midi::kAllocated},
+        {"a finer knob after the model", [](VirtualMidi& d) { d.SetOutExclusive(1, false); }, 1, midi::kNoError},
+        {"ideal", [](VirtualMidi& d) { d.SetModel(DriverModel::Ideal); }, 0, midi::kNoError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange(dev);
+        OutHandle o[2] = {};
+        ASSERT_EQ(dev.OutOpen(&o[0], c.id, nullptr, 0), midi::kNoError);
+        EXPECT_EQ(dev.OutOpen(&o[1], c.id, nullptr, 0), c.second);
+        for (OutHandle h : o) {
+            if (h) {
+                EXPECT_EQ(dev.OutClose(h), midi::kNoError);
+            }
+        }
+        Collector col;
+        InHandle in[2] = {};
+        ASSERT_EQ(dev.InOpen(&in[0], 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        EXPECT_EQ(dev.InOpen(&in[1], 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kAllocated);
+        EXPECT_EQ(dev.InClose(in[0]), midi::kNoError);
+    }
+}
+
+// kMomDone for the sends a reset hands back comes from inside OutReset; a close waits
+// for callbacks still running on other threads, and none comes after it returns.
+TEST(VirtualMidiOutput, ResetCallsBackAndCloseWaitsForRunningCallbacks) {
+    for (const bool resetElsewhere : {false, true}) {
+        SCOPED_TRACE(resetElsewhere ? "reset on another thread" : "completed on the completion thread");
+        VirtualMidi dev(TwoByTwo());
+        dev.SetOutLongDelay(0, resetElsewhere ? 3600s : 10ms);
+        OutCalls calls;
+        std::atomic<bool> finished{false};
+        calls.onCall = [&](OutHandle, uint32_t msg) {
+            if (msg != midi::kMomDone) return;
+            std::this_thread::sleep_for(50ms);
+            finished = true;
+        };
+        OutHandle o = nullptr;
+        ASSERT_EQ(dev.OutOpen(&o, 0, &OutCalls::Callback, calls.Instance()), midi::kNoError);
+        Buffer b(3);
+        ASSERT_EQ(dev.OutPrepareHeader(o, &b.hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.OutLongMsg(o, &b.hdr, sizeof(Header)), midi::kNoError);
+        std::thread resetter;
+        if (resetElsewhere) resetter = std::thread([&] { EXPECT_EQ(dev.OutReset(o), midi::kNoError); });
+        while (!(midi::LoadFlags(b.hdr) & midi::kMhdrDone)) std::this_thread::yield();
+        EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+        EXPECT_TRUE(finished);
+        std::thread::id resetterId;
+        if (resetElsewhere) {
+            resetterId = resetter.get_id();
+            resetter.join();
+        }
+        const auto all = calls.All();
+        ASSERT_EQ(all.size(), 3u);
+        EXPECT_EQ(all[1].param1, reinterpret_cast<uintptr_t>(&b.hdr));
+        EXPECT_EQ(all[2].msg, midi::kMomClose);
+        // From inside OutReset, or from the completion thread.
+        EXPECT_EQ(all[1].thread == resetterId, resetElsewhere);
+        EXPECT_NE(all[1].thread, std::this_thread::get_id());
+        EXPECT_EQ(dev.OutRecordSize(0), resetElsewhere ? 0u : 1u);
+    }
+}
+
+// ---- empty input buffers ------------------------------------------------------------
+
+// A short message after the data shows that nothing more came before it.
+TEST(VirtualMidiModel, ClassicInputHandsBackAnEmptyBufferAfterAnExactlyFilledSysEx) {
+    struct Case {
+        const char* what;
+        DriverModel model;
+        size_t sysEx;
+        std::vector<uint32_t> recorded;
+    } cases[] = {
+        {"ideal, exact", DriverModel::Ideal, 200, {100, 100}},
+        {"classic, exact", DriverModel::Classic, 200, {100, 100, 0}},
+        {"classic-sync, exact", DriverModel::ClassicSync, 100, {100, 0}},
+        {"classic, not exact", DriverModel::Classic, 150, {100, 50}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualMidi dev(TwoByTwo());
+        dev.SetInModel(0, c.model);
+        Collector col;
+        InHandle h = nullptr;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        Buffer b[4] = {Buffer(100), Buffer(100), Buffer(100), Buffer(100)};
+        for (Buffer& x : b) {
+            ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        }
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        const std::vector<uint8_t> sx = Pattern(c.sysEx, 1);
+        ASSERT_TRUE(dev.SendSysEx(0, sx.data(), sx.size()));
+        ASSERT_TRUE(dev.SendShort(0, 0x90));
+        ASSERT_TRUE(col.WaitForData(c.recorded.size() + 1));
+        const auto data = col.Data();
+        ASSERT_EQ(data.size(), c.recorded.size() + 1);
+        for (size_t i = 0; i < c.recorded.size(); ++i) {
+            EXPECT_EQ(data[i].msg, midi::kMimLongData) << i;
+            EXPECT_EQ(data[i].param1, reinterpret_cast<uintptr_t>(&b[i].hdr)) << i;
+            EXPECT_EQ(data[i].recorded, c.recorded[i]) << i;
+        }
+        EXPECT_EQ(data.back().msg, midi::kMimData);
+        EXPECT_EQ(dev.InReset(h), midi::kNoError);
+        EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    }
+}
+
+TEST(VirtualMidiInput, HandBackEmptyBufferComesInOrderWithFedData) {
+    VirtualMidi dev(TwoByTwo());
+    Collector col;
+    InHandle h = nullptr;
+    ASSERT_EQ(dev.InOpen(&h, 1, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    Buffer b[2] = {Buffer(16), Buffer(16)};
+    for (Buffer& x : b) {
+        ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+    }
+    EXPECT_FALSE(dev.HandBackEmptyBuffer(1));  // not started
+    EXPECT_FALSE(dev.HandBackEmptyBuffer(2));  // no such input
+    ASSERT_EQ(dev.InStart(h), midi::kNoError);
+    const std::vector<uint8_t> sx = Pattern(3, 2);
+    ASSERT_TRUE(dev.SendShort(1, 0x3C90));
+    ASSERT_TRUE(dev.HandBackEmptyBuffer(1));
+    ASSERT_TRUE(dev.SendSysEx(1, sx.data(), sx.size()));
+    ASSERT_TRUE(col.WaitForData(3));
+    const auto data = col.Data();
+    EXPECT_EQ(data[0].msg, midi::kMimData);
+    EXPECT_EQ(data[1].param1, reinterpret_cast<uintptr_t>(&b[0].hdr));
+    EXPECT_EQ(data[1].recorded, 0u);
+    EXPECT_EQ(data[1].flags, midi::kMhdrPrepared | midi::kMhdrDone);
+    EXPECT_EQ(data[2].param1, reinterpret_cast<uintptr_t>(&b[1].hdr));
+    EXPECT_EQ(data[2].data, sx);
+    EXPECT_EQ(dev.InDropCounts(1).sysExMessages, 0u);
+    EXPECT_EQ(dev.InClose(h), midi::kNoError);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 constexpr uint32_t kNoDeviceId = 0x7FFFFFFF;
 
 void Ignore(midi::InHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {}
+void IgnoreOut(midi::OutHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {}
 
 TEST(WinmmBackend, EveryEnumeratedDeviceHasATerminatedName) {
     midi::WinmmBackend b;
@@ -70,6 +71,7 @@ TEST(WinmmBackend, IdsPastTheLastDeviceAreRefusedAndLeaveTheNameAlone) {
 
         midi::OutHandle h = nullptr;
         EXPECT_EQ(midi::kBadDeviceId, b.OutOpen(&h, id, nullptr, 0));
+        EXPECT_EQ(midi::kBadDeviceId, b.OutOpen(&h, id, &IgnoreOut, 0));
         EXPECT_EQ(nullptr, h);
     }
 }
@@ -96,7 +98,7 @@ TEST(WinmmBackend, NullInputHandlesAreRefusedWithoutTouchingWinmm) {
     EXPECT_EQ(midi::kInvalHandle, b.InUnprepareHeader(nullptr, &hdr, sizeof hdr));
 }
 
-TEST(WinmmBackend, NullOutputHandlesGetWinmmsRefusal) {
+TEST(WinmmBackend, NullOutputHandlesAreRefusedWithoutTouchingWinmm) {
     midi::WinmmBackend b;
     midi::Header hdr{};
     EXPECT_EQ(midi::kInvalHandle, b.OutShortMsg(nullptr, 0x90));

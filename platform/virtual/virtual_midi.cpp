@@ -20,6 +20,15 @@ constexpr size_t kInitialEvents = 1024;
 constexpr size_t kInitialBytes = 4096;
 constexpr size_t kInitialRecord = 4096;
 
+// A classic driver sends long data at the speed of the MIDI cable: 31250 baud, ten
+// bits a byte.
+constexpr int64_t kCableUsPerByte = 320;
+
+// What a fed event asks of the delivery thread.
+constexpr uint8_t kShortEvent = 0;        // MIM_DATA
+constexpr uint8_t kLongEvent = 1;         // system-exclusive bytes into queued buffers
+constexpr uint8_t kEmptyBufferEvent = 2;  // the next queued buffer back with no bytes
+
 // A fed message waiting for the delivery thread. Long data lives in a byte store
 // beside the queue, so feeding a short message allocates nothing once the queue has
 // grown to its working size.
@@ -28,7 +37,7 @@ struct InEvent {
     size_t length;
     uint32_t msg;
     uint32_t generation;  // the start it was fed under; a later start must not see it
-    bool isLong;
+    uint8_t kind;
 };
 
 // One recorded output event; long data lives in the port's shared byte store.
@@ -55,15 +64,46 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-bool SplitNames(const std::string& value, std::vector<std::string>* names) {
+bool ParseModel(const std::string& word, DriverModel* model) {
+    static const struct {
+        const char* word;
+        DriverModel model;
+    } kWords[] = {
+        {"ideal", DriverModel::Ideal},
+        {"classic", DriverModel::Classic},
+        {"classic-sync", DriverModel::ClassicSync},
+    };
+    const std::string w = Trim(word);
+    for (const auto& k : kWords) {
+        if (w == k.word) {
+            *model = k.model;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SplitNames(const std::string& value, std::vector<std::string>* names,
+                std::vector<std::optional<DriverModel>>* models) {
     names->clear();
+    models->clear();
     if (Trim(value).empty()) return true;
     size_t start = 0;
     for (;;) {
         size_t comma = value.find(',', start);
-        std::string name = Trim(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        std::optional<DriverModel> model;
+        const size_t at = item.find('@');
+        if (at != std::string::npos) {
+            DriverModel m;
+            if (!ParseModel(item.substr(at + 1), &m)) return false;
+            model = m;
+            item.resize(at);
+        }
+        std::string name = Trim(item);
         if (name.empty() || name.find('=') != std::string::npos) return false;
         names->push_back(std::move(name));
+        models->push_back(model);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -88,7 +128,42 @@ bool HeaderArgOk(const Header* hdr, uint32_t size) { return hdr != nullptr && si
 
 uintptr_t TokenOf(const void* h) { return reinterpret_cast<uintptr_t>(h); }
 
+// The output openings whose callbacks the current thread is running, innermost
+// first. More than one when a callback sends on a handle whose send completes at
+// once and calls back in turn. OutClose asks it: waiting for a callback that runs
+// further up the caller's own stack would never end.
+struct OutCallbackFrame {
+    const void* opening;
+    const OutCallbackFrame* outer;
+};
+thread_local const OutCallbackFrame* tlsOutCallbacks = nullptr;
+
+bool InsideOutCallbackOf(const void* opening) {
+    for (const OutCallbackFrame* f = tlsOutCallbacks; f != nullptr; f = f->outer)
+        if (f->opening == opening) return true;
+    return false;
+}
+
+class EnterOutCallback {
+public:
+    explicit EnterOutCallback(const void* opening) : frame_{opening, tlsOutCallbacks} { tlsOutCallbacks = &frame_; }
+    ~EnterOutCallback() { tlsOutCallbacks = frame_.outer; }
+    EnterOutCallback(const EnterOutCallback&) = delete;
+    EnterOutCallback& operator=(const EnterOutCallback&) = delete;
+
+private:
+    OutCallbackFrame frame_;
+};
+
 }  // namespace
+
+DriverModel VirtualMidi::Config::InModel(size_t index) const {
+    return index < inModels.size() && inModels[index] ? *inModels[index] : model;
+}
+
+DriverModel VirtualMidi::Config::OutModel(size_t index) const {
+    return index < outModels.size() && outModels[index] ? *outModels[index] : model;
+}
 
 struct VirtualMidi::InPort {
     std::string name;
@@ -96,6 +171,7 @@ struct VirtualMidi::InPort {
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{true};
     Relaxed<bool> holdsBuffers{false};
+    Relaxed<bool> emptyAfterExactFill{false};
 
     // Guarded by VirtualMidi::mu_.
     std::vector<InOpening*> openings;
@@ -115,10 +191,10 @@ struct VirtualMidi::InPort {
     size_t logCapacity = 0;
 
     void CountDrop(const InEvent& e, size_t bytesLost) {
-        if (e.isLong) {
+        if (e.kind == kLongEvent) {
             dropSysEx.fetch_add(1, std::memory_order_relaxed);
             dropSysExBytes.fetch_add(bytesLost, std::memory_order_relaxed);
-        } else {
+        } else if (e.kind == kShortEvent) {
             dropShort.fetch_add(1, std::memory_order_relaxed);
         }
     }
@@ -130,7 +206,9 @@ struct VirtualMidi::OutPort {
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{false};
     Relaxed<int64_t> delayUs{0};
+    Relaxed<int64_t> usPerByte{0};  // cable-speed long sends when not zero
     Relaxed<bool> holdsLong{false};
+    Relaxed<bool> strictPrepare{false};  // dwFlags must be zero to prepare
 
     // Guarded by VirtualMidi::mu_.
     std::vector<OutOpening*> openings;
@@ -193,11 +271,24 @@ struct VirtualMidi::InOpening {
 struct VirtualMidi::OutOpening {
     OutPort* port = nullptr;
     uintptr_t token = 0;
+    OutCallback cb = nullptr;
+    uintptr_t instance = 0;
     std::mutex mu;
-    std::condition_variable cv;
+    std::condition_variable cv;    // the completion thread's: a send, a hold let go, closing
+    std::condition_variable idle;  // calling fell to zero
     std::deque<PendingLong> pending;
+    // Callbacks running or owed, on any thread. Counted under mu before the done flag
+    // they report is stored, so that an application that sees the flag and then
+    // closes the handle finds them counted and waits for them.
+    int calling = 0;
+    int idleWaiters = 0;
     bool closing = false;
     std::thread completer;  // started with the first late send
+
+    OutHandle Handle() const { return reinterpret_cast<OutHandle>(token); }
+    void EndCall() {
+        if (--calling == 0 && idleWaiters > 0) idle.notify_all();
+    }
 };
 
 // ---- configuration ----------------------------------------------------------------
@@ -207,6 +298,7 @@ bool VirtualMidi::ParseConfig(const char* text, Config* out) {
     Config c;
     bool seenIn = false;
     bool seenOut = false;
+    bool seenModel = false;
     const std::string s(text);
     size_t pos = 0;
     while (pos <= s.size()) {
@@ -217,34 +309,45 @@ bool VirtualMidi::ParseConfig(const char* text, Config* out) {
         size_t eq = section.find('=');
         if (eq == std::string::npos) return false;
         const std::string key = Trim(section.substr(0, eq));
+        const std::string value = section.substr(eq + 1);
+        if (key == "model") {
+            if (seenModel || !ParseModel(value, &c.model)) return false;
+            seenModel = true;
+            continue;
+        }
         std::vector<std::string>* list;
+        std::vector<std::optional<DriverModel>>* models;
         bool* seen;
         if (key == "in") {
             list = &c.inputs;
+            models = &c.inModels;
             seen = &seenIn;
         } else if (key == "out") {
             list = &c.outputs;
+            models = &c.outModels;
             seen = &seenOut;
         } else {
             return false;
         }
         if (*seen) return false;
         *seen = true;
-        if (!SplitNames(section.substr(eq + 1), list)) return false;
+        if (!SplitNames(value, list, models)) return false;
     }
     *out = std::move(c);
     return true;
 }
 
 VirtualMidi::VirtualMidi(Config config) {
-    for (std::string& name : config.inputs) {
+    for (size_t i = 0; i < config.inputs.size(); ++i) {
         inPorts_.push_back(std::make_unique<InPort>());
-        inPorts_.back()->name = std::move(name);
+        inPorts_.back()->name = std::move(config.inputs[i]);
+        ApplyInModel(*inPorts_.back(), config.InModel(i));
     }
-    for (std::string& name : config.outputs) {
+    for (size_t i = 0; i < config.outputs.size(); ++i) {
         auto port = std::make_unique<OutPort>();
-        port->name = std::move(name);
+        port->name = std::move(config.outputs[i]);
         port->rec.reserve(kInitialRecord);
+        ApplyOutModel(*port, config.OutModel(i));
         outPorts_.push_back(std::move(port));
     }
 }
@@ -488,7 +591,7 @@ Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
     return kNoError;
 }
 
-bool VirtualMidi::FeedIn(uint32_t inId, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n) {
+bool VirtualMidi::FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_t* bytes, size_t n) {
     if (inId >= inPorts_.size()) return false;
     InPort& port = *inPorts_[inId];
     bool reached = false;
@@ -497,24 +600,26 @@ bool VirtualMidi::FeedIn(uint32_t inId, bool isLong, uint32_t msg, const uint8_t
         for (InOpening* o : port.openings) {
             std::lock_guard<std::mutex> lk(o->mu);
             if (!o->started) continue;
-            InEvent e{o->pendingBytes.size(), n, msg, o->generation, isLong};
-            if (isLong) o->pendingBytes.insert(o->pendingBytes.end(), bytes, bytes + n);
+            InEvent e{o->pendingBytes.size(), n, msg, o->generation, kind};
+            if (kind == kLongEvent) o->pendingBytes.insert(o->pendingBytes.end(), bytes, bytes + n);
             o->pending.push_back(e);
             // The delivery thread sleeps only on an empty queue.
             if (o->pending.size() == 1) o->work.notify_one();
             reached = true;
         }
     }
-    if (!reached) port.CountDrop(InEvent{0, n, msg, 0, isLong}, n);
+    if (!reached) port.CountDrop(InEvent{0, n, msg, 0, kind}, n);
     return reached;
 }
 
-bool VirtualMidi::SendShort(uint32_t inId, uint32_t packedMsg) { return FeedIn(inId, false, packedMsg, nullptr, 0); }
+bool VirtualMidi::SendShort(uint32_t inId, uint32_t packedMsg) { return FeedIn(inId, kShortEvent, packedMsg, nullptr, 0); }
 
 bool VirtualMidi::SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n) {
     if (bytes == nullptr || n == 0) return false;
-    return FeedIn(inId, true, 0, bytes, n);
+    return FeedIn(inId, kLongEvent, 0, bytes, n);
 }
+
+bool VirtualMidi::HandBackEmptyBuffer(uint32_t inId) { return FeedIn(inId, kEmptyBufferEvent, 0, nullptr, 0); }
 
 void VirtualMidi::DeliveryLoop(InOpening* o) {
     InPort& port = *o->port;
@@ -526,6 +631,23 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
     bytes.reserve(kInitialBytes);
 
     std::unique_lock<std::mutex> lk(o->mu);
+    // Hands the front queued buffer back holding n bytes from src, with kMimLongData.
+    // Called with lk held and a buffer queued; returns with lk held.
+    auto handBack = [&](const uint8_t* src, size_t n) {
+        Header* hdr = o->queue.front();
+        o->queue.pop_front();
+        const uintptr_t stamp = o->StampMs();
+        o->BeginBusy(self);
+        lk.unlock();
+        if (n > 0) std::memcpy(hdr->lpData, src, n);
+        hdr->dwBytesRecorded = static_cast<uint32_t>(n);
+        // The application polls the flags and reads the bytes once it sees done, so
+        // the flags go last, with release.
+        StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
+        o->cb(h, kMimLongData, o->instance, reinterpret_cast<uintptr_t>(hdr), stamp);
+        lk.lock();
+        o->EndBusy();
+    };
     for (;;) {
         o->work.wait(lk, [&] { return o->closing || !o->pending.empty(); });
         if (o->closing) break;
@@ -537,7 +659,11 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
                 port.CountDrop(e, e.length);
                 continue;
             }
-            if (!e.isLong) {
+            if (e.kind == kEmptyBufferEvent) {
+                if (!o->queue.empty()) handBack(nullptr, 0);
+                continue;
+            }
+            if (e.kind == kShortEvent) {
                 const uintptr_t stamp = o->StampMs();
                 o->BeginBusy(self);
                 lk.unlock();
@@ -553,26 +679,24 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
                 continue;
             }
             size_t done = 0;
+            bool lastFilled = false;  // the last buffer taken was filled to its end
             while (done < e.length) {
                 if (!o->started || e.generation != o->generation || o->queue.empty()) {
                     port.CountDrop(e, e.length - done);
                     break;
                 }
-                Header* hdr = o->queue.front();
-                o->queue.pop_front();
-                const uintptr_t stamp = o->StampMs();
-                o->BeginBusy(self);
-                lk.unlock();
-                const size_t chunk = std::min<size_t>(e.length - done, hdr->dwBufferLength);
-                std::memcpy(hdr->lpData, bytes.data() + e.offset + done, chunk);
-                hdr->dwBytesRecorded = static_cast<uint32_t>(chunk);
-                // The application polls the flags and reads the bytes once it sees
-                // done, so the flags go last, with release.
-                StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
-                o->cb(h, kMimLongData, o->instance, reinterpret_cast<uintptr_t>(hdr), stamp);
-                lk.lock();
-                o->EndBusy();
+                const uint32_t length = o->queue.front()->dwBufferLength;
+                const size_t chunk = std::min<size_t>(e.length - done, length);
+                lastFilled = chunk == length;
+                handBack(bytes.data() + e.offset + done, chunk);
                 done += chunk;
+            }
+            // A classic driver that has filled a buffer to its end does not know yet
+            // that the message is over; it learns so from the end byte and then hands
+            // back the next buffer with nothing in it.
+            if (done == e.length && lastFilled && port.emptyAfterExactFill && o->started &&
+                e.generation == o->generation && !o->queue.empty()) {
+                handBack(nullptr, 0);
             }
         }
         batch.clear();
@@ -593,7 +717,7 @@ Result VirtualMidi::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
     return kNoError;
 }
 
-Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback, uintptr_t) {
+Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) {
     if (handle == nullptr) return kInvalParam;
     if (id >= outPorts_.size()) return kBadDeviceId;
     OutPort& port = *outPorts_[id];
@@ -601,18 +725,33 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback, uintptr
     if (refusal != kNoError) return refusal;
     auto o = std::make_shared<OutOpening>();
     o->port = &port;
-    std::lock_guard<std::mutex> g(mu_);
-    if (port.exclusive && port.openCount > 0) return kAllocated;
-    o->token = nextToken_;
-    nextToken_ += 0x10;
+    o->cb = cb;
+    o->instance = instance;
+    // kMomOpen below is counted from before the handle can be found, so that a close
+    // from another thread that already has the handle waits for it.
+    if (cb) o->calling = 1;
     {
-        std::lock_guard<std::mutex> t(outTableMu_);
-        outOpen_[o->token] = o;
+        std::lock_guard<std::mutex> g(mu_);
+        if (port.exclusive && port.openCount > 0) return kAllocated;
+        o->token = nextToken_;
+        nextToken_ += 0x10;
+        {
+            std::lock_guard<std::mutex> t(outTableMu_);
+            outOpen_[o->token] = o;
+        }
+        port.openings.push_back(o.get());
+        ++port.openCount;
+        ++port.opensTotal;
     }
-    port.openings.push_back(o.get());
-    ++port.openCount;
-    ++port.opensTotal;
-    *handle = reinterpret_cast<OutHandle>(o->token);
+    *handle = o->Handle();
+    if (cb) {
+        {
+            EnterOutCallback inside(o.get());
+            cb(*handle, kMomOpen, instance, 0, 0);
+        }
+        std::lock_guard<std::mutex> lk(o->mu);
+        o->EndCall();
+    }
     return kNoError;
 }
 
@@ -624,6 +763,7 @@ Result VirtualMidi::OutClose(OutHandle h) {
         if (it == outOpen_.end()) return kInvalHandle;
         o = it->second;
         std::lock_guard<std::mutex> lk(o->mu);
+        if (InsideOutCallbackOf(o.get())) return kError;
         if (!o->pending.empty()) return kStillPlaying;
         o->closing = true;
         o->cv.notify_all();
@@ -635,19 +775,45 @@ Result VirtualMidi::OutClose(OutHandle h) {
         port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
         --port.openCount;
     }
+    // With closing set no new callback is counted; waiting for the counted ones (on
+    // the completion thread, or on threads inside OutLongMsg or OutReset) and joining
+    // the completion thread is what makes the stop guarantee hold.
+    {
+        std::unique_lock<std::mutex> lk(o->mu);
+        ++o->idleWaiters;
+        o->idle.wait(lk, [&] { return o->calling == 0; });
+        --o->idleWaiters;
+    }
     if (o->completer.joinable()) o->completer.join();
+    if (o->cb) o->cb(h, kMomClose, o->instance, 0, 0);
     return kNoError;
 }
 
 Result VirtualMidi::OutReset(OutHandle h) {
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
-    std::lock_guard<std::mutex> lk(o->mu);
+    std::unique_lock<std::mutex> lk(o->mu);
+    if (o->closing) return kInvalHandle;
     // A wedged driver says it reset and keeps its buffers.
-    if (o->port->holdsLong) return kNoError;
-    for (const PendingLong& p : o->pending) StoreFlags(*p.hdr, (LoadFlags(*p.hdr) & ~kMhdrInQueue) | kMhdrDone);
+    if (o->port->holdsLong || o->pending.empty()) return kNoError;
+    std::vector<Header*> back;
+    back.reserve(o->pending.size());
+    for (const PendingLong& p : o->pending) back.push_back(p.hdr);
     o->pending.clear();
+    if (o->cb) ++o->calling;
+    for (Header* hdr : back) StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
+    if (o->cb) CallOutDone(*o, lk, back.data(), back.size());
     return kNoError;
+}
+
+void VirtualMidi::CallOutDone(OutOpening& o, std::unique_lock<std::mutex>& lk, Header* const* done, size_t n) {
+    lk.unlock();
+    {
+        EnterOutCallback inside(&o);
+        for (size_t i = 0; i < n; ++i) o.cb(o.Handle(), kMomDone, o.instance, reinterpret_cast<uintptr_t>(done[i]), 0);
+    }
+    lk.lock();
+    o.EndCall();
 }
 
 void VirtualMidi::Record(OutPort& port, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n, Header* done) {
@@ -681,6 +847,7 @@ Result VirtualMidi::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     if (!HeaderArgOk(hdr, size) || hdr->lpData == nullptr) return kInvalParam;
     uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
+    if (f != 0 && o->port->strictPrepare) return kInvalParam;
     StoreFlags(*hdr, f | kMhdrPrepared);
     std::lock_guard<std::mutex> g(o->port->prepMu);
     o->port->prepared.insert(hdr);
@@ -714,27 +881,38 @@ Result VirtualMidi::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
     if (hdr->lpData == nullptr) return kInvalParam;
     OutPort& port = *o->port;
     const int64_t delayUs = port.delayUs;
+    const int64_t usPerByte = port.usPerByte;
 
-    std::lock_guard<std::mutex> lk(o->mu);
+    std::unique_lock<std::mutex> lk(o->mu);
     if (o->closing) return kInvalHandle;
+    auto completeNow = [&] {
+        StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
+        if (o->cb) ++o->calling;
+        CompleteLong(port, hdr);
+        if (o->cb) CallOutDone(*o, lk, &hdr, 1);
+        return kNoError;
+    };
     // Sends complete in the order they were made, so one made at once after the
     // delay was switched off still waits for the late ones before it.
-    if (delayUs <= 0 && o->pending.empty() && !port.holdsLong) {
-        StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
-        CompleteLong(port, hdr);
-        return kNoError;
-    }
+    if (delayUs <= 0 && usPerByte <= 0 && o->pending.empty() && !port.holdsLong) return completeNow();
     if (!o->completer.joinable()) {
         try {
             o->completer = std::thread(&VirtualMidi::CompletionLoop, this, o.get());
         } catch (const std::system_error&) {
-            StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
-            CompleteLong(port, hdr);
-            return kNoError;
+            return completeNow();
         }
     }
-    Clock::time_point deadline = Clock::now() + std::chrono::microseconds(std::max<int64_t>(delayUs, 0));
-    if (!o->pending.empty()) deadline = std::max(deadline, o->pending.back().deadline);
+    const Clock::time_point now = Clock::now();
+    Clock::time_point deadline;
+    if (usPerByte > 0) {
+        // The cable carries one send at a time: this one starts when the one before
+        // it has gone out.
+        const Clock::time_point start = o->pending.empty() ? now : std::max(now, o->pending.back().deadline);
+        deadline = start + std::chrono::microseconds(usPerByte * static_cast<int64_t>(hdr->dwBufferLength));
+    } else {
+        deadline = now + std::chrono::microseconds(std::max<int64_t>(delayUs, 0));
+        if (!o->pending.empty()) deadline = std::max(deadline, o->pending.back().deadline);
+    }
     StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
     o->pending.push_back(PendingLong{deadline, hdr});
     o->cv.notify_all();
@@ -758,12 +936,36 @@ void VirtualMidi::CompletionLoop(OutOpening* o) {
         o->pending.pop_front();
         // Completed under the opening's mutex, so that once OutReset or OutClose
         // has the mutex, no completion is half done.
+        if (o->cb) ++o->calling;
         CompleteLong(*o->port, hdr);
+        if (o->cb) CallOutDone(*o, lk, &hdr, 1);
     }
 }
 
 // ---- knobs ------------------------------------------------------------------------
 
+void VirtualMidi::ApplyInModel(InPort& port, DriverModel model) {
+    port.exclusive = true;
+    port.emptyAfterExactFill = model != DriverModel::Ideal;
+}
+
+void VirtualMidi::ApplyOutModel(OutPort& port, DriverModel model) {
+    port.exclusive = model != DriverModel::Ideal;
+    port.delayUs = 0;
+    port.usPerByte = model == DriverModel::Classic ? kCableUsPerByte : 0;
+    port.strictPrepare = model != DriverModel::Ideal;
+}
+
+void VirtualMidi::SetModel(DriverModel model) {
+    for (auto& p : inPorts_) ApplyInModel(*p, model);
+    for (auto& p : outPorts_) ApplyOutModel(*p, model);
+}
+void VirtualMidi::SetInModel(uint32_t id, DriverModel model) {
+    if (id < inPorts_.size()) ApplyInModel(*inPorts_[id], model);
+}
+void VirtualMidi::SetOutModel(uint32_t id, DriverModel model) {
+    if (id < outPorts_.size()) ApplyOutModel(*outPorts_[id], model);
+}
 void VirtualMidi::SetInOpenResult(uint32_t id, Result result) {
     if (id < inPorts_.size()) inPorts_[id]->openResult = result;
 }
@@ -777,7 +979,9 @@ void VirtualMidi::SetOutExclusive(uint32_t id, bool exclusive) {
     if (id < outPorts_.size()) outPorts_[id]->exclusive = exclusive;
 }
 void VirtualMidi::SetOutLongDelay(uint32_t id, std::chrono::microseconds delay) {
-    if (id < outPorts_.size()) outPorts_[id]->delayUs = static_cast<int64_t>(delay.count());
+    if (id >= outPorts_.size()) return;
+    outPorts_[id]->delayUs = static_cast<int64_t>(delay.count());
+    outPorts_[id]->usPerByte = 0;
 }
 void VirtualMidi::SetOutHoldsLong(uint32_t id, bool hold) {
     if (id >= outPorts_.size()) return;

@@ -15,7 +15,11 @@
 // - a device can be wedged, keeping buffers it is told to give back (knobs below); it
 //   writes a header it finally hands back, as a driver does, so memory that was reused
 //   or freed meanwhile shows (in the record, or to a sanitizer);
-// - everything that reaches an output is recorded in order with a time stamp.
+// - everything that reaches an output is recorded in order with a time stamp;
+// - each device follows a driver model (DriverModel below): the idealised contract
+//   above, or the classic Windows driver stack with its single-client outputs, long
+//   sends at cable speed or inside the call, the empty buffer an input hands back
+//   while running, and the header flags it insists on.
 //
 // Threads. The Backend calls may come from any thread, as with winmm. The knobs,
 // the feeding calls (SendShort, SendSysEx) and the queries may be called from any
@@ -23,7 +27,23 @@
 //
 // The stop guarantee. When InStop, InReset or a successful InClose returns, no
 // callback for that handle is running and none will run until InStart. The engine
-// relies on it to close its wake event right after stopping the inputs.
+// relies on it to close its wake event right after stopping the inputs. Outputs
+// have the same guarantee for OutClose: once it returns kNoError, no callback for
+// that handle is running and none will run. A wedged output's close is refused
+// while sends are pending, so the kMomDone it owes still reaches a live handle.
+//
+// Output callbacks (OutOpen with a callback, as midiOutOpen with CALLBACK_FUNCTION):
+// kMomOpen from the calling thread before OutOpen returns; kMomDone, the header in
+// param1, once a long send's done flag has been stored, for every send that
+// completes: from inside OutLongMsg when the send completes at once, from the
+// handle's completion thread when it completes later, from inside OutReset for the
+// sends the reset hands back; kMomClose from the calling thread before OutClose
+// returns. So the kMomDone calls of one handle may come from several threads, and
+// while the delay or the device's hold is changed, from two at a time; each comes
+// after its own done flag, and those of one thread in completion order. A callback
+// may send (OutShortMsg, OutLongMsg) on any handle and reset any handle; OutClose of
+// its own handle from inside one of its callbacks is refused (kError), since close
+// waits for that very callback to return.
 //
 // Callbacks are never called while this backend holds a lock. The hazard this
 // avoids: if a lock were held around the callback, the user-interface thread
@@ -45,6 +65,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -54,26 +75,63 @@
 
 namespace midi {
 
+// How a virtual device behaves where real drivers differ.
+//
+// Ideal: the idealised contract: outputs take several clients, long sends complete
+// inside OutLongMsg (unless SetOutLongDelay says otherwise), an input hands a buffer
+// back only with data or on reset, any header flags are accepted by OutPrepareHeader.
+//
+// Classic: Windows' own classic MIDI drivers:
+// - an output takes one client: a second OutOpen fails with kAllocated, also from
+//   the process that holds it;
+// - long sends complete at MIDI cable speed, 320 microseconds a byte, in order, each
+//   starting when the one before it has ended, on the handle's completion thread;
+// - a system-exclusive message that exactly fills its last buffer is followed by one
+//   more queued buffer handed back done with zero bytes (kMimLongData) while running;
+//   an application that queues every returned buffer again without looking at
+//   dwBytesRecorded sees this;
+// - OutPrepareHeader refuses (kInvalParam) a header whose dwFlags are not zero, as
+//   the documentation requires them to be zero before preparing.
+//
+// ClassicSync: Classic, but long sends complete inside OutLongMsg, as the newer
+// system driver and Wine do.
+//
+// Inputs are exclusive in every model.
+enum class DriverModel { Ideal, Classic, ClassicSync };
+
 class VirtualMidi : public Backend {
 public:
     struct Config {
         std::vector<std::string> inputs;
         std::vector<std::string> outputs;
+        // The model of every device that names none of its own.
+        DriverModel model = DriverModel::Ideal;
+        // A device's own model, by the device's index in inputs or outputs; an entry
+        // without a value, or one past the end, means `model`.
+        std::vector<std::optional<DriverModel>> inModels = {};
+        std::vector<std::optional<DriverModel>> outModels = {};
+
+        DriverModel InModel(size_t index) const;
+        DriverModel OutModel(size_t index) const;
     };
 
     // Reads the compact form the Windows program takes from its environment:
     //
-    //     in=Keyboard A,Keyboard B;out=Synth A,Synth B
+    //     in=Keyboard A,Keyboard B;out=Synth A@classic,Synth B;model=classic-sync
     //
     // Sections are separated by ';' and are "in=" or "out=" followed by device names
-    // separated by ','. Each section may appear at most once, in any order; a missing
-    // section or an empty list ("in=;out=Synth") means no devices of that kind, and
-    // an empty text means none at all. Spaces and tabs around keys and names are
-    // dropped; spaces inside a name are kept. A name may not be empty and may not
-    // contain ',', ';' or '='. Empty sections (a trailing ';') are ignored. Names
-    // longer than a device name field are accepted and shortened in the caps.
-    // Returns false on malformed text (unknown key, repeated section, missing '=',
-    // empty name, null text or out) and then leaves *out as it was.
+    // separated by ',', or "model=" followed by the model of every device: "ideal",
+    // "classic" or "classic-sync" (DriverModel; Ideal without the section). Each
+    // section may appear at most once, in any order; a missing section or an empty
+    // list ("in=;out=Synth") means no devices of that kind, and an empty text means
+    // none at all. A name may end with '@' and a model word, the model of that
+    // device alone; the suffix is not part of the name. Spaces and tabs around keys,
+    // names and model words are dropped; spaces inside a name are kept. A name may not
+    // be empty and may not contain ',', ';', '=' or '@'. Empty sections (a trailing
+    // ';') are ignored. Names longer than a device name field are accepted and
+    // shortened in the caps. Returns false on malformed text (unknown key, repeated
+    // section, missing '=', empty name, unknown model word, null text or out) and
+    // then leaves *out as it was.
     static bool ParseConfig(const char* text, Config* out);
 
     explicit VirtualMidi(Config config);
@@ -108,24 +166,41 @@ public:
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
+    // A null cb opens without callbacks. With one, kMomOpen comes from the calling
+    // thread before returning.
     Result OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) override;
+    // kStillPlaying while long sends are pending (the device stays open); kError from
+    // inside a callback of this handle. Otherwise waits for callbacks of this handle
+    // running on other threads, ends the completion thread, sends kMomClose from the
+    // calling thread and invalidates the handle.
     Result OutClose(OutHandle h) override;
-    // Pending long sends come back done at once and are not recorded (the device
-    // dropped them); nothing else is recorded. A wedged output (SetOutHoldsLong)
-    // keeps them.
+    // Pending long sends come back done at once, each with kMomDone from the calling
+    // thread before returning, and are not recorded (the device dropped them);
+    // nothing else is recorded. A wedged output (SetOutHoldsLong) keeps them.
     Result OutReset(OutHandle h) override;
     Result OutShortMsg(OutHandle h, uint32_t msg) override;
+    // On a classic model, kInvalParam for an unprepared header whose dwFlags are not
+    // zero.
     Result OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
     // The bytes are read and recorded when the send completes: at once, or after the
-    // device's long-send delay on the device's completion thread. A caller that
-    // touches the bytes before the done flag is set therefore shows in the record,
-    // as it would on a real device that reads the buffer while it transmits.
+    // device's long-send delay (or at cable speed) on the handle's completion thread.
+    // A caller that touches the bytes before the done flag is set therefore shows in
+    // the record, as it would on a real device that reads the buffer while it
+    // transmits.
     Result OutLongMsg(OutHandle h, Header* hdr, uint32_t size) override;
     Result OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
 
     // ---- knobs -------------------------------------------------------------------
     // Out-of-range ids are ignored. Each takes effect from the next call that
     // reads it.
+    //
+    // Driver models (DriverModel): a model sets the device's exclusive flag, its
+    // long-send timing, and the classic behaviours that have no knob of their own.
+    // The finer knobs below, called after it, still change what they change.
+    // SetModel sets every device, inputs and outputs.
+    void SetModel(DriverModel model);
+    void SetInModel(uint32_t id, DriverModel model);
+    void SetOutModel(uint32_t id, DriverModel model);
     //
     // Open refusal: InOpen/OutOpen return `result` instead of opening while it is not
     // kNoError. Use kAllocated for a device in use by another program, kError for a
@@ -141,6 +216,7 @@ public:
     void SetOutExclusive(uint32_t id, bool exclusive);
     // Long sends on this output complete this long after OutLongMsg, on another
     // thread, in the order sent. Zero (the default) completes them inside OutLongMsg.
+    // Replaces the cable-speed timing of a classic model.
     void SetOutLongDelay(uint32_t id, std::chrono::microseconds delay);
     // A wedged output: while set, its long sends stay with the device. They neither
     // complete (after their delay or at once) nor come back on OutReset, so OutClose
@@ -167,6 +243,12 @@ public:
     // One system-exclusive message, spread over as many queued buffers as it needs.
     // Bytes that find no queued buffer are dropped and counted.
     bool SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n);
+    // Any model. The next queued buffer of every started handle of input inId is
+    // handed back done with zero bytes (kMimLongData), after the data fed before
+    // this call and through the same delivery thread, as a driver does that returns
+    // a buffer it has nothing for. A handle with no buffer queued by then hands none
+    // back. Returns false when it reaches no started handle.
+    bool HandBackEmptyBuffer(uint32_t inId);
 
     struct InDrops {
         uint64_t shortMessages = 0;  // short messages fed that reached no callback
@@ -228,10 +310,13 @@ private:
 
     std::shared_ptr<InOpening> FindIn(InHandle h) const;
     std::shared_ptr<OutOpening> FindOut(OutHandle h) const;
-    bool FeedIn(uint32_t inId, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n);
+    bool FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_t* bytes, size_t n);
     void DeliveryLoop(InOpening* o);
     void CompletionLoop(OutOpening* o);
     void CompleteLong(OutPort& port, Header* hdr);
+    void CallOutDone(OutOpening& o, std::unique_lock<std::mutex>& lk, Header* const* done, size_t n);
+    void ApplyInModel(InPort& port, DriverModel model);
+    void ApplyOutModel(OutPort& port, DriverModel model);
     void Record(OutPort& port, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n, Header* done);
     Result StopOpening(InOpening& o, bool reset);
 

@@ -36,6 +36,7 @@ static_assert(kUnprepared == MIDIERR_UNPREPARED && kStillPlaying == MIDIERR_STIL
 static_assert(kNotReady == MIDIERR_NOTREADY, "results");
 static_assert(kMimOpen == MIM_OPEN && kMimClose == MIM_CLOSE && kMimData == MIM_DATA, "messages");
 static_assert(kMimLongData == MIM_LONGDATA && kMimError == MIM_ERROR && kMimLongError == MIM_LONGERROR, "messages");
+static_assert(kMomOpen == MOM_OPEN && kMomClose == MOM_CLOSE && kMomDone == MOM_DONE, "messages");
 static_assert(kMhdrDone == MHDR_DONE && kMhdrPrepared == MHDR_PREPARED && kMhdrInQueue == MHDR_INQUEUE, "flags");
 static_assert(kCallbackFunction == CALLBACK_FUNCTION, "flags");
 static_assert(kNameSize == MAXPNAMELEN, "device name size");
@@ -53,15 +54,35 @@ struct InRecord {
     HMIDIIN device;
 };
 
+// What an open output's OutHandle points to, on the same terms as InRecord: the
+// trampoline hands the engine its own instance data and handle, and the record lives
+// until midiOutClose has returned, since winmm may call back (MOM_DONE from a driver
+// thread, MOM_CLOSE) until then. An output opened without a callback has one too,
+// with no callback, so that every handle maps to its device the same way.
+struct OutRecord {
+    OutCallback callback;
+    uintptr_t instance;
+    HMIDIOUT device;
+};
+
 InRecord* Record(InHandle h) { return reinterpret_cast<InRecord*>(h); }
 InHandle Handle(InRecord* r) { return reinterpret_cast<InHandle>(r); }
-HMIDIOUT Device(OutHandle h) { return reinterpret_cast<HMIDIOUT>(h); }
+OutRecord* Record(OutHandle h) { return reinterpret_cast<OutRecord*>(h); }
+OutHandle Handle(OutRecord* r) { return reinterpret_cast<OutHandle>(r); }
 
 // Runs on winmm's callback thread, which must not be held up: it only forwards.
 // It is also called from inside midiInOpen (MIM_OPEN), before the record's device
 // field is set, so it must not read that field.
 void CALLBACK InTrampoline(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
     InRecord* r = reinterpret_cast<InRecord*>(instance);
+    if (r->callback) r->callback(Handle(r), msg, r->instance, param1, param2);
+}
+
+// The same for outputs: MOM_OPEN comes from inside midiOutOpen, before the device
+// field is set; MOM_DONE may come from a driver thread or from inside
+// midiOutLongMsg or midiOutReset.
+void CALLBACK OutTrampoline(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
+    OutRecord* r = reinterpret_cast<OutRecord*>(instance);
     if (r->callback) r->callback(Handle(r), msg, r->instance, param1, param2);
 }
 
@@ -152,28 +173,51 @@ Result WinmmBackend::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
     return r;
 }
 
-Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback, uintptr_t) {
+Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) {
     if (!handle) return kInvalParam;
+    OutRecord* r = new (std::nothrow) OutRecord{cb, instance, nullptr};
+    if (!r) return kNoMem;
     HMIDIOUT device = nullptr;
-    Result res = midiOutOpen(&device, id, 0, 0, CALLBACK_NULL);
-    if (res == kNoError) *handle = reinterpret_cast<OutHandle>(device);
+    Result res;
+    if (cb) {
+        res = midiOutOpen(&device, id, reinterpret_cast<DWORD_PTR>(&OutTrampoline), reinterpret_cast<DWORD_PTR>(r),
+                          CALLBACK_FUNCTION);
+    } else {
+        res = midiOutOpen(&device, id, 0, 0, CALLBACK_NULL);
+    }
+    if (res != kNoError) {
+        delete r;
+        return res;
+    }
+    r->device = device;
+    *handle = Handle(r);
+    return kNoError;
+}
+
+Result WinmmBackend::OutClose(OutHandle h) {
+    if (!h) return kInvalHandle;
+    OutRecord* r = Record(h);
+    Result res = midiOutClose(r->device);
+    // A refused close (sends still pending) leaves the device open and calling back.
+    if (res == kNoError) delete r;
     return res;
 }
 
-Result WinmmBackend::OutClose(OutHandle h) { return midiOutClose(Device(h)); }
-Result WinmmBackend::OutReset(OutHandle h) { return midiOutReset(Device(h)); }
-Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) { return midiOutShortMsg(Device(h), msg); }
+Result WinmmBackend::OutReset(OutHandle h) { return h ? midiOutReset(Record(h)->device) : kInvalHandle; }
+Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) {
+    return h ? midiOutShortMsg(Record(h)->device, msg) : kInvalHandle;
+}
 
 Result WinmmBackend::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
-    return midiOutPrepareHeader(Device(h), Hdr(hdr), size);
+    return h ? midiOutPrepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
 }
 
 Result WinmmBackend::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
-    return midiOutLongMsg(Device(h), Hdr(hdr), size);
+    return h ? midiOutLongMsg(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
 }
 
 Result WinmmBackend::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) {
-    return midiOutUnprepareHeader(Device(h), Hdr(hdr), size);
+    return h ? midiOutUnprepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
 }
 
 }  // namespace midi

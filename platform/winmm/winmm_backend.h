@@ -22,6 +22,8 @@ public:
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
+    // With a callback, opened as CALLBACK_FUNCTION through a trampoline that gives the
+    // callback this backend's handle; without one, as CALLBACK_NULL.
     Result OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) override;
     Result OutClose(OutHandle h) override;
     Result OutReset(OutHandle h) override;

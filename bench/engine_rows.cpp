@@ -17,6 +17,9 @@ namespace {
 
 // 20 bits: the data bytes (14), the channel (4) and the kind of message (2: key
 // pressure, controller, channel pressure, pitch bend; none of them is transformed).
+// Where both routes send to one output the top bit is the route, so route 1's
+// messages are key pressure and controllers and route 2's channel pressure and pitch
+// bend.
 const uint32_t kKinds[4] = {0xA0, 0xB0, 0xD0, 0xE0};
 uint32_t Encode(uint32_t seq) {
     return (kKinds[(seq >> 18) & 3] | ((seq >> 14) & 0x0F)) | ((seq & 0x7F) << 8) | (((seq >> 7) & 0x7F) << 16);
@@ -25,6 +28,8 @@ uint32_t Decode(uint32_t m) {
     const uint32_t kind = ((m >> 4) & 0x0F) == 0xA ? 0 : ((m >> 4) & 0x0F) == 0xB ? 1 : ((m >> 4) & 0x0F) == 0xD ? 2 : 3;
     return (kind << 18) | ((m & 0x0F) << 14) | ((m >> 8) & 0x7F) | (((m >> 16) & 0x7F) << 7);
 }
+constexpr uint32_t kRouteShift = 19;
+constexpr uint32_t kTaggedSeqMask = (1u << kRouteShift) - 1;
 
 // StopRoutes sends All Sound Off on all sixteen channels of each open output.
 constexpr size_t kStopMessages = 16;
@@ -34,9 +39,9 @@ constexpr size_t kStopMessages = 16;
 // they go.
 class Session {
 public:
-    explicit Session(int routes) : dev_(midi::VirtualMidi::Config{{"In A", "In B"}, {"Out A", "Out B"}}) {
+    explicit Session(const EngineSetup& setup) : dev_(Devices(setup.model)) {
         midi::SetBackend(&dev_);
-        for (int r = 0; r < routes; ++r) settings_.routeSettings[r] = RouteSettings{1, r, r, 0};
+        for (int r = 0; r < setup.routes; ++r) settings_.routeSettings[r] = RouteSettings{1, r, setup.out[r], 0};
         settings_.CopyStoredToActive();
         SeedEngine(settings_);
     }
@@ -51,39 +56,48 @@ public:
     KavoSettings& settings() { return settings_; }
 
 private:
+    static midi::VirtualMidi::Config Devices(midi::DriverModel model) {
+        midi::VirtualMidi::Config c{{"In A", "In B"}, {"Out A", "Out B"}};
+        c.model = model;
+        return c;
+    }
+
     midi::VirtualMidi dev_;
     KavoSettings settings_;
 };
 
-// Waits until route r's output holds `count` events, or until it has stopped growing.
-// Where a stage up to the engine's callback is slower than the feeders (under Wine
-// each pulse of the worker's wake event is a call into the Wine server), messages are
-// still queued in the virtual input when feeding ends; stopping then would drop them
-// and count as lost what is only late. A record that stays still for a few seconds is
-// lost for good.
-void WaitForOutput(const midi::VirtualMidi& dev, uint32_t r, size_t count) {
-    constexpr int kStillSeconds = 3;
-    size_t last = dev.OutRecordSize(r);
-    for (int still = 0; still < kStillSeconds;) {
-        if (dev.WaitForOutEvents(r, count, std::chrono::seconds(1))) return;
-        const size_t now = dev.OutRecordSize(r);
+// Waits until output o's record holds `count` events, or until it has stopped growing
+// for `stillSeconds`. Where a stage up to the engine's callback is slower than the
+// feeders (under Wine each pulse of the worker's wake event is a call into the Wine
+// server), messages are still queued in the virtual input when feeding ends; stopping
+// then would drop them and count as lost what is only late. A record that stays still
+// for a few seconds is lost for good.
+void WaitForOutput(const midi::VirtualMidi& dev, uint32_t o, size_t count, int stillSeconds = 3) {
+    size_t last = dev.OutRecordSize(o);
+    for (int still = 0; still < stillSeconds;) {
+        if (dev.WaitForOutEvents(o, count, std::chrono::seconds(1))) return;
+        const size_t now = dev.OutRecordSize(o);
         still = now == last ? still + 1 : 0;
         last = now;
     }
 }
 
-// Reads route r's record against its callback log; returns the stamp of its last
+// Reads route r's short messages in the first `ours` events of its output's record
+// against its input's callback log. With `tagged`, the record holds both routes'
+// messages and only those that carry route r are its. Returns the stamp of its last
 // forwarded message (0 if none).
-int64_t Collect(midi::VirtualMidi& dev, uint32_t r, size_t count, LatencyRun& run, std::vector<double>& latencyUs) {
-    const auto calls = dev.CallbackLog(r);
-    const auto record = dev.OutRecord(r);
-    run.sent += count;
+int64_t Collect(const std::vector<midi::VirtualMidi::OutEvent>& record, size_t ours, uint32_t r, bool tagged,
+                const std::vector<int64_t>& calls, LatencyRun& run, std::vector<double>& latencyUs) {
     long last = -1;
     int64_t lastNs = 0;
-    const size_t ours = record.size() >= kStopMessages ? record.size() - kStopMessages : 0;
-    for (size_t k = 0; k < ours; ++k) {
+    for (size_t k = 0; k < ours && k < record.size(); ++k) {
         const auto& e = record[k];
-        const uint32_t seq = Decode(e.shortMsg);
+        if (e.isLong) continue;
+        uint32_t seq = Decode(e.shortMsg);
+        if (tagged) {
+            if ((seq >> kRouteShift) != r) continue;
+            seq &= kTaggedSeqMask;
+        }
         if (static_cast<long>(seq) <= last) ++run.reordered;
         last = static_cast<long>(seq);
         ++run.received;
@@ -93,46 +107,150 @@ int64_t Collect(midi::VirtualMidi& dev, uint32_t r, size_t count, LatencyRun& ru
     return lastNs;
 }
 
+// The n-th SysEx message fed: F0, its number in two data bytes, a pattern that differs
+// from message to message, F7.
+std::vector<uint8_t> SysExMessage(size_t n) {
+    std::vector<uint8_t> m(kSysExBytes);
+    m.front() = 0xF0;
+    m[1] = static_cast<uint8_t>(n & 0x7F);
+    m[2] = static_cast<uint8_t>((n >> 7) & 0x7F);
+    for (size_t k = 3; k + 1 < m.size(); ++k) m[k] = static_cast<uint8_t>((n * 7 + k) & 0x7F);
+    m.back() = 0xF7;
+    return m;
+}
+
+// How many of the messages fed reached output o whole, each counted once.
+size_t CountWhole(const midi::VirtualMidi& dev, uint32_t o, const std::vector<std::vector<uint8_t>>& fed) {
+    std::vector<bool> seen(fed.size(), false);
+    size_t whole = 0;
+    for (const auto& e : dev.OutRecord(o)) {
+        if (!e.isLong || e.bytes.size() < 3) continue;
+        const size_t n = e.bytes[1] | (static_cast<size_t>(e.bytes[2]) << 7);
+        if (n >= fed.size() || seen[n] || e.bytes != fed[n]) continue;
+        seen[n] = true;
+        ++whole;
+    }
+    return whole;
+}
+
+// The worker queues every SysEx buffer of an input once it runs; SysEx fed before
+// that finds no buffer and is dropped.
+void WaitForSysExBuffers(const midi::VirtualMidi& dev, int routes) {
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    for (int r = 0; r < routes; ++r)
+        while (dev.InQueuedCount(static_cast<uint32_t>(r)) < static_cast<size_t>(kSysExBuffers) && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 }  // namespace
 
-LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
-    Session session(routes);
+EngineRun RunEngine(const EngineSetup& setup, double rate, size_t count, size_t burst) {
+    Session session(setup);
     midi::VirtualMidi& dev = session.dev();
+    const int routes = setup.routes;
+    const bool tagged = routes == 2 && setup.out[0] == setup.out[1];
+    bool fed[2] = {true, routes == 2 && setup.feedRoute2};
+    const bool sysEx = routes == 2 && setup.sysEx;
+    int feeding = 0;
     for (int r = 0; r < routes; ++r) {
+        if (!fed[r]) continue;
+        ++feeding;
         dev.EnableCallbackLog(static_cast<uint32_t>(r), count);
-        // Recording must not allocate while the row is timed.
-        dev.ReserveOutRecord(static_cast<uint32_t>(r), count + 64, 0);
+    }
+    // Recording must not allocate while the row is timed.
+    for (uint32_t o = 0; o < 2; ++o) dev.ReserveOutRecord(o, count * static_cast<size_t>(feeding) + 64, 0);
+    // The SysEx messages of the whole row, made before it is timed: one every period
+    // for as long as route 1 is fed.
+    std::vector<std::vector<uint8_t>> sysExMessages;
+    if (sysEx) {
+        const size_t n = std::max<size_t>(1, static_cast<size_t>(static_cast<double>(count) / rate * 1000.0 /
+                                                                  kSysExPeriodMs));
+        for (size_t k = 0; k < n; ++k) sysExMessages.push_back(SysExMessage(k));
+        dev.ReserveOutRecord(static_cast<uint32_t>(setup.out[1]), count * static_cast<size_t>(feeding) + n + 64,
+                             n * kSysExBytes);
     }
     // The engine counts drops for its whole life, not per start.
-    uint64_t dropsBefore = 0;
-    for (int r = 0; r < routes; ++r) dropsBefore += ringDrops[r].load();
+    uint64_t dropsBefore[2] = {ringDrops[0].load(), ringDrops[1].load()};
+    const uint64_t sysExDropsBefore = dev.InDropCounts(1).sysExBytes;
     StartRoutes();
+    WaitForSysExBuffers(dev, routes);
     const int64_t startNs = NowNs();
     std::vector<std::thread> feeders;
     for (int r = 0; r < routes; ++r) {
-        feeders.emplace_back([&dev, r, count, rate, burst] {
-            Pace(count, rate, burst,
-                 [&dev, r](size_t i) { dev.SendShort(static_cast<uint32_t>(r), Encode(static_cast<uint32_t>(i))); });
+        if (!fed[r]) continue;
+        const uint32_t tag = tagged ? static_cast<uint32_t>(r) << kRouteShift : 0;
+        feeders.emplace_back([&dev, r, tag, count, rate, burst] {
+            Pace(count, rate, burst, [&dev, r, tag](size_t i) {
+                dev.SendShort(static_cast<uint32_t>(r), Encode(tag | static_cast<uint32_t>(i)));
+            });
+        });
+    }
+    if (sysEx) {
+        feeders.emplace_back([&dev, &sysExMessages] {
+            Pace(sysExMessages.size(), 1000.0 / kSysExPeriodMs, 1, [&dev, &sysExMessages](size_t k) {
+                dev.SendSysEx(1, sysExMessages[k].data(), sysExMessages[k].size());
+            });
         });
     }
     for (auto& t : feeders) t.join();
-    for (int r = 0; r < routes; ++r) WaitForOutput(dev, static_cast<uint32_t>(r), count);
-    LatencyRun run;
-    for (int r = 0; r < routes; ++r) run.ringDrops += ringDrops[r].load();
-    run.ringDrops -= dropsBefore;
+    size_t expected[2] = {0, 0};
+    for (int r = 0; r < routes; ++r)
+        if (fed[r]) expected[setup.out[r]] += count;
+    for (uint32_t o = 0; o < 2; ++o)
+        if (expected[o] > 0) WaitForOutput(dev, o, expected[o]);
+    // A SysEx message takes a third of a second on a cable, and an unfinished one is
+    // sent on after half a second without bytes; two still seconds leave no doubt.
+    if (sysEx) WaitForOutput(dev, static_cast<uint32_t>(setup.out[1]), sysExMessages.size(), 2);
+    EngineRun res;
+    for (int r = 0; r < routes; ++r) res.route[r].ringDrops = ringDrops[r].load() - dropsBefore[r];
     StopRoutes();
 
-    std::vector<double> latencyUs;
-    latencyUs.reserve(count * static_cast<size_t>(routes));
-    int64_t lastNs = 0;
-    for (int r = 0; r < routes; ++r)
-        lastNs = std::max(lastNs, Collect(dev, static_cast<uint32_t>(r), count, run, latencyUs));
-    run.lost = run.sent - run.received;
-    run.throughput = Throughput(run.received / static_cast<size_t>(routes), startNs, lastNs, rate, burst);
-    run.latency = Summarise(latencyUs);
-    return run;
+    std::vector<midi::VirtualMidi::OutEvent> records[2];
+    size_t ours[2] = {0, 0};
+    for (uint32_t o = 0; o < 2; ++o) {
+        records[o] = dev.OutRecord(o);
+        ours[o] = records[o].size() >= kStopMessages ? records[o].size() - kStopMessages : 0;
+    }
+    std::vector<double> allUs;
+    allUs.reserve(count * static_cast<size_t>(feeding));
+    int64_t allLastNs = 0;
+    for (int r = 0; r < routes; ++r) {
+        if (!fed[r]) continue;
+        LatencyRun& run = res.route[r];
+        const int o = setup.out[r];
+        std::vector<double> us;
+        us.reserve(count);
+        const int64_t lastNs = Collect(records[o], ours[o], static_cast<uint32_t>(r), tagged,
+                                       dev.CallbackLog(static_cast<uint32_t>(r)), run, us);
+        run.sent = count;
+        run.lost = run.sent - run.received;
+        run.throughput = Throughput(run.received, startNs, lastNs, rate, burst);
+        allUs.insert(allUs.end(), us.begin(), us.end());
+        allLastNs = std::max(allLastNs, lastNs);
+        run.latency = Summarise(us);
+
+        res.all.sent += run.sent;
+        res.all.received += run.received;
+        res.all.lost += run.lost;
+        res.all.reordered += run.reordered;
+        res.all.ringDrops += run.ringDrops;
+    }
+    res.all.throughput = Throughput(res.all.received / static_cast<size_t>(feeding), startNs, allLastNs, rate, burst);
+    res.all.latency = Summarise(allUs);
+    if (sysEx) {
+        res.sysExFed = sysExMessages.size();
+        res.sysExWhole = CountWhole(dev, static_cast<uint32_t>(setup.out[1]), sysExMessages);
+        res.sysExBytesDropped = dev.InDropCounts(1).sysExBytes - sysExDropsBefore;
+    }
+    return res;
+}
+
+LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
+    EngineSetup setup;
+    setup.routes = routes;
+    return RunEngine(setup, rate, count, burst).all;
 }
 
 MetronomeRun RunMetronome(int tempo, size_t intervals) {
@@ -140,7 +258,7 @@ MetronomeRun RunMetronome(int tempo, size_t intervals) {
     res.tempo = tempo;
     res.requested = intervals;
     res.nominalMs = 60000.0 / tempo;
-    Session session(1);
+    Session session(EngineSetup{});
     midi::VirtualMidi& dev = session.dev();
     KavoSettings& s = session.settings();
     s.mTempo = tempo;
@@ -188,24 +306,54 @@ MetronomeRun RunMetronome(int tempo, size_t intervals) {
 
 IdleRun MeasureIdle(bool metronome, double seconds) {
     IdleRun res;
-    Session session(1);
+    Session session(EngineSetup{});
+    midi::VirtualMidi& dev = session.dev();
+    const int tempo = session.settings().mTempo;
+    const uint32_t interval = 60000u / static_cast<uint32_t>(tempo);
+    constexpr size_t kMessagesPerBeat = 4;  // bell off, bell on, click off, click on
     metronomeOn = metronome ? 1 : 0;
     beatIndex = 0;
+    // The first beat at once rather than one interval after a previous row's last.
+    lastTickTime = platform::TickCount() - interval - 1;
     StartRoutes();
     // Past the start-up, whose first waits are not what an idle engine does.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // With the metronome on, the window starts half an interval after a beat and spans
+    // whole intervals, so that it holds as many beats as intervals wherever the
+    // machine's delays put them.
+    auto window = std::chrono::duration<double>(seconds);
+    if (metronome) {
+        dev.WaitForOutEvents(0, kMessagesPerBeat, std::chrono::milliseconds(interval * 2));
+        const auto record = dev.OutRecord(0);
+        const size_t beats = record.size() / kMessagesPerBeat;
+        int64_t startNs = beats ? record[(beats - 1) * kMessagesPerBeat].timeNs : NowNs();
+        const int64_t intervalNs = static_cast<int64_t>(interval) * 1000000;
+        startNs += intervalNs / 2;
+        while (startNs < NowNs()) startNs += intervalNs;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(startNs - NowNs()));
+        const double intervals = std::max(1.0, std::round(seconds * 1000.0 / interval));
+        window = std::chrono::duration<double>(intervals * interval / 1000.0);
+    }
+    const size_t beats0 = dev.OutRecordSize(0) / kMessagesPerBeat;
     const uint64_t wakes0 = workerWakeups.load();
     const uint64_t timeouts0 = workerTimeouts.load();
     const auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    std::this_thread::sleep_for(window);
     const uint64_t wakes1 = workerWakeups.load();
     const uint64_t timeouts1 = workerTimeouts.load();
+    const size_t beats1 = dev.OutRecordSize(0) / kMessagesPerBeat;
     const double secs = SecondsSince(t0);
     res.kind = wakeEvent.Precise();
     StopRoutes();
     metronomeOn = 0;
+    res.seconds = secs;
     res.wakeupsPerSecond = static_cast<double>(wakes1 - wakes0) / secs;
     res.timeoutsPerSecond = static_cast<double>(timeouts1 - timeouts0) / secs;
+    if (metronome) {
+        res.tempo = tempo;
+        res.beats = beats1 - beats0;
+        res.wakeupsPerBeat = res.beats ? static_cast<double>(wakes1 - wakes0) / static_cast<double>(res.beats) : 0;
+    }
     return res;
 }
 

@@ -1,6 +1,7 @@
 // The routing engine's benchmark: latency and lossless throughput, the metronome's
 // beat intervals and the idle worker's wake-ups, each beside a bare baseline of the
-// platform measured in the same run.
+// platform measured in the same run; then, on the classic driver model, short messages
+// beside SysEx on another output, and two routes into one output.
 //
 // These run on shared virtual machines whose own scheduling delays reach milliseconds
 // at the 99th percentile, so an absolute tail says more about the machine than about
@@ -183,15 +184,116 @@ MetronomeSection RunMetronomeSection(const Options& o) {
     return sec;
 }
 
-void RunIdleSection(const Options& o) {
-    std::printf("\n3. Worker wake-ups per second, one route, no input (Time Out 1 ms), %.1f s each\n\n", o.idleSeconds);
+struct IdleSection {
+    IdleRun off, on;
+};
+
+IdleSection RunIdleSection(const Options& o) {
+    std::printf("\n3. Worker wake-ups, one route, no input, %.1f s each once started (with the metronome on, whole beat\n"
+                "   intervals from half an interval after a beat; beats as they reached the output)\n\n",
+                o.idleSeconds);
     std::fflush(stdout);
+    IdleSection sec;
     for (bool metronome : {false, true}) {
         const IdleRun r = MeasureIdle(metronome, o.idleSeconds);
-        std::printf("   metronome %-3s  %6.0f wake-ups/s, %6.0f of them timed out   precise wait: %s\n",
-                    metronome ? "on" : "off", r.wakeupsPerSecond, r.timeoutsPerSecond, PreciseName(r.kind));
+        std::printf("   metronome %-3s  %6.1f wake-ups/s, %6.1f of them timed out", metronome ? "on" : "off",
+                    r.wakeupsPerSecond, r.timeoutsPerSecond);
+        if (metronome)
+            std::printf(", %zu beats at %d bpm in %.2f s: %.2f wake-ups per beat", r.beats, r.tempo, r.seconds,
+                        r.wakeupsPerBeat);
+        std::printf("   precise wait: %s\n", PreciseName(r.kind));
         std::fflush(stdout);
+        (metronome ? sec.on : sec.off) = r;
     }
+    return sec;
+}
+
+// ---- classic drivers ----------------------------------------------------------------
+// Both rows of a classic-driver section are fed as the 1 000 msg/s latency row is.
+const Case kClassicCase = {1000, 1};
+
+struct SysExSection {
+    Row with, without;  // route 1's
+    std::vector<EngineRun> sysExRuns;
+    size_t Fed() const {
+        size_t n = 0;
+        for (const auto& r : sysExRuns) n += r.sysExFed;
+        return n;
+    }
+    size_t Whole() const {
+        size_t n = 0;
+        for (const auto& r : sysExRuns) n += r.sysExWhole;
+        return n;
+    }
+};
+
+SysExSection RunSysExSection(const Options& o) {
+    const double cableMs = static_cast<double>(kSysExBytes) * 0.320;
+    std::printf("\n4. SysEx beside short messages, every device on the classic driver model (an output takes one client,\n"
+                "   long messages leave at cable speed, 320 us a byte): route 1 In A -> Out A fed %.0f msg/s as in 1;\n"
+                "   route 2 In B -> Out B gets a %zu-byte SysEx message every %.0f ms from a thread of its own (SysEx)\n"
+                "   or nothing (no SysEx). Route 1's latency; %d runs of each, alternately; p50x .. p99.9x are the\n"
+                "   SysEx row's medians over the no-SysEx row's. One such message takes %.0f ms on the cable, so\n"
+                "   Out B carries at most %.1f of them a second.\n\n",
+                kClassicCase.rate, kSysExBytes, kSysExPeriodMs, kRepeats, cableMs, 1000.0 / cableMs);
+    PrintLatencyHeader();
+    std::fflush(stdout);
+    SysExSection sec;
+    const size_t count = static_cast<size_t>(kClassicCase.rate * o.rowSeconds);
+    EngineSetup setup;
+    setup.routes = 2;
+    setup.model = midi::DriverModel::Classic;
+    setup.feedRoute2 = false;
+    for (int i = 0; i < kRepeats; ++i) {
+        setup.sysEx = false;
+        sec.without.runs.push_back(RunEngine(setup, kClassicCase.rate, count, kClassicCase.burst).route[0]);
+        setup.sysEx = true;
+        sec.sysExRuns.push_back(RunEngine(setup, kClassicCase.rate, count, kClassicCase.burst));
+        sec.with.runs.push_back(sec.sysExRuns.back().route[0]);
+    }
+    PrintRow(kClassicCase, "no SysEx", sec.without, nullptr);
+    PrintRow(kClassicCase, "SysEx", sec.with, &sec.without);
+    std::string each;
+    uint64_t dropped = 0;
+    for (const auto& r : sec.sysExRuns) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s%zu/%zu", each.empty() ? "" : ", ", r.sysExWhole, r.sysExFed);
+        each += buf;
+        dropped += r.sysExBytesDropped;
+    }
+    std::printf("\n   SysEx messages that reached Out B whole: %zu of %zu fed (runs: %s); bytes In B dropped for want of\n"
+                "   a queued buffer: %llu\n",
+                sec.Whole(), sec.Fed(), each.c_str(), static_cast<unsigned long long>(dropped));
+    std::fflush(stdout);
+    return sec;
+}
+
+struct SharedSection {
+    Row route[2];
+};
+
+SharedSection RunSharedSection(const Options& o, const Row* bare) {
+    std::printf("\n5. Two routes into one output, every device on the classic driver model: route 1 In A -> Out A and\n"
+                "   route 2 In B -> Out A, each fed %.0f msg/s from a thread of its own (route 1 key pressure and\n"
+                "   controllers, route 2 channel pressure and pitch bend), %.1f s of input per run, %d runs; per route,\n"
+                "   as in 1; p50x .. p99.9x over the bare handoff's row at %.0f msg/s in 1.\n\n",
+                kClassicCase.rate, o.rowSeconds, kRepeats, kClassicCase.rate);
+    PrintLatencyHeader();
+    std::fflush(stdout);
+    SharedSection sec;
+    const size_t count = static_cast<size_t>(kClassicCase.rate * o.rowSeconds);
+    EngineSetup setup;
+    setup.routes = 2;
+    setup.model = midi::DriverModel::Classic;
+    setup.out[1] = 0;
+    for (int i = 0; i < kRepeats; ++i) {
+        const EngineRun run = RunEngine(setup, kClassicCase.rate, count, kClassicCase.burst);
+        for (int r = 0; r < 2; ++r) sec.route[r].runs.push_back(run.route[r]);
+    }
+    PrintRow(kClassicCase, "route 1", sec.route[0], bare);
+    PrintRow(kClassicCase, "route 2", sec.route[1], bare);
+    std::fflush(stdout);
+    return sec;
 }
 
 const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
@@ -244,20 +346,60 @@ void PrintLatencyTargets(const std::vector<CaseRows>& rows) {
     }
 }
 
+void PrintIdleTargets(const IdleSection& sec) {
+    std::printf("  idle worker, metronome off: 0 wake-ups per second: %.1f: %s\n", sec.off.wakeupsPerSecond,
+                Verdict(sec.off.wakeupsPerSecond == 0));
+    const bool ok = sec.on.beats > 0 && sec.on.wakeupsPerBeat >= 0.5 && sec.on.wakeupsPerBeat <= 1.5;
+    std::printf("  idle worker, metronome on at %d bpm: about one wake-up per beat (0.5 to 1.5): %.2f (%.1f wake-ups/s, "
+                "%zu beats): %s\n",
+                sec.on.tempo, sec.on.wakeupsPerBeat, sec.on.wakeupsPerSecond, sec.on.beats, Verdict(ok));
+}
+
+void PrintClassicTargets(const SysExSection& sysEx, const SharedSection& shared, const Row* bare) {
+    const double with = sysEx.with.Med(&Latency::p999), without = sysEx.without.Med(&Latency::p999);
+    std::printf("  route 1's latency p99.9 beside SysEx on route 2, classic drivers, <= %.1f x the same row's without: "
+                "%.1f us against %.1f us (%s): %s\n",
+                kRatioLimit, with, without, Ratio(with, without).c_str(),
+                Verdict(without > 0 && with <= kRatioLimit * without));
+    std::printf("  every SysEx message fed reaches Out B whole: %zu of %zu: %s\n", sysEx.Whole(), sysEx.Fed(),
+                Verdict(sysEx.Fed() > 0 && sysEx.Whole() == sysEx.Fed()));
+
+    bool clean = true;
+    std::string figures;
+    for (int r = 0; r < 2; ++r) {
+        const Row& e = shared.route[r];
+        clean = clean && e.Sum(&LatencyRun::lost) == 0 && e.Sum(&LatencyRun::reordered) == 0;
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%sroute %d %zu lost, %zu reordered of %zu", r ? "; " : "", r + 1,
+                      e.Sum(&LatencyRun::lost), e.Sum(&LatencyRun::reordered), e.Sum(&LatencyRun::sent));
+        figures += buf;
+    }
+    std::printf("  two routes into one classic output, no loss and no reordering on either: %s: %s\n", figures.c_str(),
+                Verdict(clean));
+    const double base = bare ? bare->Med(&Latency::p999) : 0;
+    const double p1 = shared.route[0].Med(&Latency::p999), p2 = shared.route[1].Med(&Latency::p999);
+    std::printf("  two routes into one classic output, p99.9 of each <= %.1f x the bare handoff's at %.0f msg/s: route 1 "
+                "%.1f us (%s), route 2 %.1f us (%s) against %.1f us: %s\n",
+                kRatioLimit, kClassicCase.rate, p1, Ratio(p1, base).c_str(), p2, Ratio(p2, base).c_str(), base,
+                Verdict(base > 0 && p1 <= kRatioLimit * base && p2 <= kRatioLimit * base));
+}
+
 // Latency counts from the input callback on, so a stage that falls behind before it
 // (the virtual input's delivery, the callback itself) shows only here.
-void PrintKeptUp(const std::vector<CaseRows>& rows) {
+struct NamedRow {
+    double rate;
+    std::string name;
+    const Row* row;
+};
+
+void PrintKeptUp(const std::vector<NamedRow>& rows) {
     constexpr double kKeptUp = 0.9;
     bool any = false;
-    for (const CaseRows& r : rows) {
-        const Row* each[3] = {&r.bare, &r.engine[0], &r.engine[1]};
-        const char* names[3] = {"bare", "1 route", "2 routes"};
-        for (int k = 0; k < 3; ++k) {
-            if (each[k]->Throughput() >= kKeptUp * r.c.rate) continue;
-            if (!any) std::printf("\nRows that did not keep up with the rate fed (messages per second and route):\n");
-            any = true;
-            std::printf("  %.0f msg/s, %s: %.0f came through\n", r.c.rate, names[k], each[k]->Throughput());
-        }
+    for (const NamedRow& r : rows) {
+        if (r.row->Throughput() >= kKeptUp * r.rate) continue;
+        if (!any) std::printf("\nRows that did not keep up with the rate fed (messages per second and route):\n");
+        any = true;
+        std::printf("  %.0f msg/s, %s: %.0f came through\n", r.rate, r.name.c_str(), r.row->Throughput());
     }
 }
 
@@ -288,6 +430,11 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Where both routes send to one output, a message's top bit is its route.
+    if (static_cast<size_t>(kClassicCase.rate * o.rowSeconds) >= kMaxSequence / 2) {
+        std::fprintf(stderr, "%.0f messages do not fit the 19-bit sequence number\n", kClassicCase.rate * o.rowSeconds);
+        return 2;
+    }
     platform::SetMessageBoxHandler([](const char* text, unsigned, void*) {
         std::fprintf(stderr, "message box: %s\n", text);
         return platform::kIdOk;
@@ -303,12 +450,30 @@ int main(int argc, char** argv) {
     const auto t0 = Clock::now();
     const std::vector<CaseRows> latency = RunLatencySection(o);
     const MetronomeSection metronome = RunMetronomeSection(o);
-    RunIdleSection(o);
+    const IdleSection idle = RunIdleSection(o);
+    const Row* bare1000 = nullptr;
+    for (const CaseRows& r : latency)
+        if (r.c.rate == kClassicCase.rate && r.c.burst == kClassicCase.burst) bare1000 = &r.bare;
+    const SysExSection sysEx = RunSysExSection(o);
+    const SharedSection shared = RunSharedSection(o, bare1000);
 
     std::printf("\nTargets (against the baselines of this run):\n");
     PrintMetronomeTargets(metronome);
     PrintLatencyTargets(latency);
-    PrintKeptUp(latency);
+    PrintIdleTargets(idle);
+    PrintClassicTargets(sysEx, shared, bare1000);
+
+    std::vector<NamedRow> rows;
+    for (const CaseRows& r : latency) {
+        rows.push_back({r.c.rate, "bare", &r.bare});
+        rows.push_back({r.c.rate, "1 route", &r.engine[0]});
+        rows.push_back({r.c.rate, "2 routes", &r.engine[1]});
+    }
+    rows.push_back({kClassicCase.rate, "classic, no SysEx, route 1", &sysEx.without});
+    rows.push_back({kClassicCase.rate, "classic, SysEx, route 1", &sysEx.with});
+    rows.push_back({kClassicCase.rate, "one classic output, route 1", &shared.route[0]});
+    rows.push_back({kClassicCase.rate, "one classic output, route 2", &shared.route[1]});
+    PrintKeptUp(rows);
     std::printf("\n%.0f s in all\n", std::chrono::duration<double>(Clock::now() - t0).count());
     return 0;
 }

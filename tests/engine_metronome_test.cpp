@@ -5,10 +5,10 @@
 
 namespace {
 
-class Metronome : public EngineFixture {
+class Metronome : public EngineOnModels {
 protected:
     void SetUp() override {
-        EngineFixture::SetUp();
+        EngineOnModels::SetUp();
         // Outputs opened directly: the step only needs routeOut.
         ASSERT_EQ(midi::OutOpen(&routeOut[0], 0), midi::kNoError);
         metronomeOn = 1;
@@ -20,7 +20,7 @@ protected:
             if (routeOut[r]) midi::OutClose(routeOut[r]);
             routeOut[r] = nullptr;
         }
-        EngineFixture::TearDown();
+        EngineOnModels::TearDown();
     }
     // Steps at time t; returns what reached output 0 at that step.
     std::vector<uint32_t> StepAt(uint32_t t, uint32_t out = 0) {
@@ -35,7 +35,7 @@ protected:
     }
 };
 
-TEST_F(Metronome, DefaultMeasureByteForByte) {
+TEST_P(Metronome, DefaultMeasureByteForByte) {
     // 120 bpm: a beat every 500 ms, and a tick only after strictly more than that.
     const std::vector<uint32_t> first = {0x2289, 0x672299, 0x2189, 0x672199};
     const std::vector<uint32_t> second = {0x2289, 0x2299, 0x2189, 0x562199};
@@ -49,13 +49,13 @@ TEST_F(Metronome, DefaultMeasureByteForByte) {
     EXPECT_EQ(beatIndex, 1u);
 }
 
-TEST_F(Metronome, LatenessIsNotMadeUp) {
+TEST_P(Metronome, LatenessIsNotMadeUp) {
     EXPECT_EQ(StepAt(5000).size(), 4u);
     EXPECT_TRUE(StepAt(5500).empty());
     EXPECT_EQ(StepAt(5501).size(), 4u);  // measured from the late tick, one tick only
 }
 
-TEST_F(Metronome, ThreeFourAccents) {
+TEST_P(Metronome, ThreeFourAccents) {
     settings.mMeas = 1;
     EXPECT_EQ(StepAt(501), Beat(9, 34, 103, 33, 103));
     EXPECT_EQ(StepAt(1002), Beat(9, 34, 0, 33, 86));
@@ -64,7 +64,7 @@ TEST_F(Metronome, ThreeFourAccents) {
     EXPECT_EQ(StepAt(2004), Beat(9, 34, 103, 33, 103));
 }
 
-TEST_F(Metronome, TempoSetsTheInterval) {
+TEST_P(Metronome, TempoSetsTheInterval) {
     const std::pair<int32_t, uint32_t> cases[] = {{250, 240}, {30, 2000}, {90, 666}, {120, 500}};
     for (auto [tempo, interval] : cases) {
         settings.mTempo = tempo;
@@ -74,13 +74,13 @@ TEST_F(Metronome, TempoSetsTheInterval) {
     }
 }
 
-TEST_F(Metronome, TickCountWrapDoesNotStopIt) {
+TEST_P(Metronome, TickCountWrapDoesNotStopIt) {
     lastTickTime = 0xFFFFFF00u;
     EXPECT_TRUE(StepAt(0xFFFFFFFFu).empty());
     EXPECT_EQ(StepAt(0x00000200u).size(), 4u);  // 0x300 = 768 ms after the last tick
 }
 
-TEST_F(Metronome, PortChoosesTheOutputAndAClosedOneLosesTheBeat) {
+TEST_P(Metronome, PortChoosesTheOutputAndAClosedOneLosesTheBeat) {
     settings.Port = 1;  // route 2's output is closed
     EXPECT_TRUE(StepAt(501).empty());
     EXPECT_EQ(beatIndex, 1u);
@@ -92,20 +92,20 @@ TEST_F(Metronome, PortChoosesTheOutputAndAClosedOneLosesTheBeat) {
     EXPECT_EQ(beatIndex, 3u);
 }
 
-TEST_F(Metronome, OffMeansNothing) {
+TEST_P(Metronome, OffMeansNothing) {
     metronomeOn = 0;
     EXPECT_TRUE(StepAt(100000).empty());
     EXPECT_EQ(lastTickTime, 0u);
 }
 
-TEST_F(Metronome, MeasureChangeNeverReadsPastTheRow) {
+TEST_P(Metronome, MeasureChangeNeverReadsPastTheRow) {
     beatIndex = 3;  // the fourth beat of 4/4 ...
     settings.mMeas = 0;  // ... and the panel just chose 2/2
     EXPECT_EQ(StepAt(501), Beat(9, 34, 103, 33, 103));
     EXPECT_EQ(beatIndex, 1u);
 }
 
-TEST_F(Metronome, SettingsThatCannotGoOnTheWireAreBounded) {
+TEST_P(Metronome, SettingsThatCannotGoOnTheWireAreBounded) {
     struct Case {
         const char* what;
         std::function<void(KavoSettings&)> set;
@@ -147,7 +147,7 @@ TEST_F(Metronome, SettingsThatCannotGoOnTheWireAreBounded) {
     EXPECT_EQ(beatIndex, 0u);
 }
 
-TEST_F(Metronome, MixesIntoTheRunningRoute) {
+TEST_P(Metronome, MixesIntoTheRunningRoute) {
     // With the real clock and the worker: clicks come on route 1's output between
     // the forwarded notes.
     midi::OutClose(routeOut[0]);
@@ -166,5 +166,7 @@ TEST_F(Metronome, MixesIntoTheRunningRoute) {
     EXPECT_EQ(std::vector<uint32_t>(got.begin(), got.begin() + 4), Beat(9, 34, 103, 33, 103));
     EXPECT_NE(std::find(got.begin(), got.end(), 0x403C90u), got.end());
 }
+
+KAVO_ON_BOTH_MODELS(Metronome);
 
 }  // namespace

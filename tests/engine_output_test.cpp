@@ -6,7 +6,7 @@
 
 namespace {
 
-class Output : public EngineFixture {
+class Output : public EngineOnModels {
 protected:
     void Open(int r) { ASSERT_EQ(midi::OutOpen(&routeOut[r], static_cast<uint32_t>(r)), midi::kNoError); }
     void TearDown() override {
@@ -14,13 +14,13 @@ protected:
             if (routeOut[r]) midi::OutClose(routeOut[r]);
             routeOut[r] = nullptr;
         }
-        EngineFixture::TearDown();
+        EngineOnModels::TearDown();
     }
 };
 
 const std::vector<uint8_t> kGsReset = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
 
-TEST_F(Output, AllSoundOffGoesToEveryOpenOutputRouteOneFirst) {
+TEST_P(Output, AllSoundOffGoesToEveryOpenOutputRouteOneFirst) {
     AllSoundOff();  // nothing open: nothing sent, nothing fails
     EXPECT_EQ(dev.OutRecordSize(0) + dev.OutRecordSize(1), 0u);
     Open(1);
@@ -35,7 +35,7 @@ TEST_F(Output, AllSoundOffGoesToEveryOpenOutputRouteOneFirst) {
     EXPECT_LE(dev.OutRecord(0).back().timeNs, dev.OutRecord(1).front().timeNs);
 }
 
-TEST_F(Output, TuningToneSoundsUntilOkThenAllSoundOff) {
+TEST_P(Output, TuningToneSoundsUntilOkThenAllSoundOff) {
     Open(0);
     Open(1);
     size_t atBox0 = 0, atBox1 = 0;
@@ -58,7 +58,7 @@ TEST_F(Output, TuningToneSoundsUntilOkThenAllSoundOff) {
     EXPECT_LT(dev.OutRecord(0)[15].timeNs, dev.OutRecord(1)[0].timeNs + 1);  // route 1 first
 }
 
-TEST_F(Output, LongMessageGoesOnlyToAnOpenRoute) {
+TEST_P(Output, LongMessageGoesOnlyToAnOpenRoute) {
     SendLongMessage(0, kGsReset.data(), static_cast<uint32_t>(kGsReset.size()));  // closed
     Open(0);
     SendLongMessage(2, kGsReset.data(), static_cast<uint32_t>(kGsReset.size()));  // no such route
@@ -70,7 +70,7 @@ TEST_F(Output, LongMessageGoesOnlyToAnOpenRoute) {
     EXPECT_EQ(dev.OutPreparedCount(0), 0u);
 }
 
-TEST_F(Output, LateDeviceIsDoneWithTheBytesBeforeTheSendReturns) {
+TEST_P(Output, LateDeviceIsDoneWithTheBytesBeforeTheSendReturns) {
     // The device reads the bytes when it completes; a send that returned early would
     // let the caller's next use of its buffer show up on the wire.
     Open(0);
@@ -83,7 +83,7 @@ TEST_F(Output, LateDeviceIsDoneWithTheBytesBeforeTheSendReturns) {
     EXPECT_EQ(LongMessages(0), std::vector<std::vector<uint8_t>>{kGsReset});
 }
 
-TEST_F(Output, StuckDeviceDoesNotHangTheCaller) {
+TEST_P(Output, StuckDeviceDoesNotHangTheCaller) {
     // A device that would finish after ten seconds: the send gives up after its
     // deadline, has the device hand the header back, and leaves nothing pending.
     Open(0);
@@ -97,7 +97,7 @@ TEST_F(Output, StuckDeviceDoesNotHangTheCaller) {
     EXPECT_EQ(LongMessages(0).back(), kGsReset);
 }
 
-TEST_F(Output, ResetRacingForwardedSysExNeverInterleaves) {
+TEST_P(Output, ResetRacingForwardedSysExNeverInterleaves) {
     // The worker forwards long SysEx messages while the panel sends GS Reset to the
     // same output: each long message arrives whole, the reset before a message's F0
     // or after its F7, never between.
@@ -138,5 +138,7 @@ TEST_F(Output, ResetRacingForwardedSysExNeverInterleaves) {
     EXPECT_EQ(forwarded, kSysEx);
     EXPECT_EQ(dev.InDropCounts(0).sysExBytes, 0u);
 }
+
+KAVO_ON_BOTH_MODELS(Output);
 
 }  // namespace

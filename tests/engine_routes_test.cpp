@@ -5,9 +5,9 @@
 
 namespace {
 
-using Routes = EngineFixture;
+class Routes : public EngineOnModels {};
 
-TEST_F(Routes, BothRoutesForwardEveryMessageInOrder) {
+TEST_P(Routes, BothRoutesForwardEveryMessageInOrder) {
     Assign(0, 0, 0);
     Assign(1, 1, 1);
     StartRoutes();
@@ -47,7 +47,7 @@ TEST_F(Routes, BothRoutesForwardEveryMessageInOrder) {
     EXPECT_EQ(ringDrops[1], 0u);
 }
 
-TEST_F(Routes, OnlyConfiguredRoutesOpen) {
+TEST_P(Routes, OnlyConfiguredRoutesOpen) {
     Assign(0, 1, 0);
     Assign(1, 0, NO_DEVICE);  // no output: not usable
     StartRoutes();
@@ -65,7 +65,7 @@ TEST_F(Routes, OnlyConfiguredRoutesOpen) {
     EXPECT_FALSE(dev.IsOutOpen(0));
 }
 
-TEST_F(Routes, DisabledOrUnassignedRoutesAreNotOpened) {
+TEST_P(Routes, DisabledOrUnassignedRoutesAreNotOpened) {
     Assign(0, 0, 0, /*enabled=*/0);
     Assign(1, NO_DEVICE, 1);
     StartRoutes();
@@ -79,7 +79,7 @@ TEST_F(Routes, DisabledOrUnassignedRoutesAreNotOpened) {
     EXPECT_TRUE(dev.OutRecord(0).empty());
 }
 
-TEST_F(Routes, EnabledMeansAnyNonZeroValue) {
+TEST_P(Routes, EnabledMeansAnyNonZeroValue) {
     Assign(0, 0, 0, /*enabled=*/5);
     StartRoutes();
     EXPECT_NE(routeIn[0], nullptr);
@@ -92,7 +92,7 @@ struct OpenFailure {
     const char* message;
 };
 
-TEST_F(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
+TEST_P(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
     const OpenFailure cases[] = {
         {"route 1 input", [](midi::VirtualMidi& d) { d.SetInOpenResult(0, midi::kAllocated); }, 1, kMsgCannotOpenIn1},
         {"route 1 output", [](midi::VirtualMidi& d) { d.SetOutOpenResult(0, midi::kError); }, 1, kMsgCannotOpenOut1},
@@ -105,6 +105,7 @@ TEST_F(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
     for (const OpenFailure& c : cases) {
         SCOPED_TRACE(c.name);
         midi::VirtualMidi local(midi::VirtualMidi::Config{{"Key A", "Key B"}, {"Synth A", "Synth B"}});
+        local.SetModel(GetParam());
         midi::SetBackend(&local);
         boxes.clear();
         statusCalls = 0;
@@ -136,7 +137,7 @@ TEST_F(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
     }
 }
 
-TEST_F(Routes, FailedStartDoesNotReplayStaleInputLater) {
+TEST_P(Routes, FailedStartDoesNotReplayStaleInputLater) {
     // Route 1 opens and starts, then route 2 fails: what route 1 captured in that
     // moment must not come out of a later start.
     Assign(0, 0, 0);
@@ -154,7 +155,7 @@ TEST_F(Routes, FailedStartDoesNotReplayStaleInputLater) {
     EXPECT_EQ(ShortMessages(0), std::vector<uint32_t>{0x7F3C90});
 }
 
-TEST_F(Routes, StopSilencesClosesAndEmptiesEverything) {
+TEST_P(Routes, StopSilencesClosesAndEmptiesEverything) {
     Assign(0, 0, 0);
     Assign(1, 1, 1);
     StartRoutes();
@@ -185,7 +186,7 @@ TEST_F(Routes, StopSilencesClosesAndEmptiesEverything) {
     }
 }
 
-TEST_F(Routes, RepeatedStartStopUnderSysExLeavesNoHeaderBehind) {
+TEST_P(Routes, RepeatedStartStopUnderSysExLeavesNoHeaderBehind) {
     // The worker queues a buffer again right after it forwards it; a stop that lands
     // between the reset and that re-queue must still get every header back, or the
     // input cannot close and stays taken for the next start.
@@ -210,7 +211,7 @@ TEST_F(Routes, RepeatedStartStopUnderSysExLeavesNoHeaderBehind) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(Routes, SysExLongerThanABufferLeavesWholeAsOneLongMessage) {
+TEST_P(Routes, SysExLongerThanABufferLeavesWholeAsOneLongMessage) {
     // Gathered from its buffers: a message sent in parts could have anything land
     // between them, and Wine's winmm would wrap each part in F0 ... F7.
     Assign(0, 0, 0);
@@ -244,7 +245,7 @@ TEST_F(Routes, SysExLongerThanABufferLeavesWholeAsOneLongMessage) {
     EXPECT_EQ(dev.InDropCounts(1).sysExBytes, 0u);
 }
 
-TEST_F(Routes, TransformsApplyToThePortRouteOnly) {
+TEST_P(Routes, TransformsApplyToThePortRouteOnly) {
     Assign(0, 0, 0);
     Assign(1, 1, 1);
     transposeOn = 1;
@@ -268,7 +269,7 @@ TEST_F(Routes, TransformsApplyToThePortRouteOnly) {
     EXPECT_EQ(ShortMessages(1).back(), 0x6F3C90u);
 }
 
-TEST_F(Routes, WaitTimeoutIsBounded) {
+TEST_P(Routes, WaitTimeoutIsBounded) {
     const std::pair<uint32_t, uint32_t> cases[] = {{0, 1}, {1, 1}, {50, 50}, {100, 100}, {101, 100}, {0xFFFFFFFF, 100}};
     for (auto [set, used] : cases) {
         waitTimeout = set;
@@ -284,7 +285,7 @@ TEST_F(Routes, WaitTimeoutIsBounded) {
 }
 
 // The callbacks are driven by hand here, with no worker: ring positions are exact.
-TEST_F(Routes, RingWrapsAtTheEndAndKeepsItsContentsWhenFull) {
+TEST_P(Routes, RingWrapsAtTheEndAndKeepsItsContentsWhenFull) {
     EXPECT_EQ(ringWrite[0].load(), 0u);
     for (uint32_t i = 0; i < kRingSize - 1; ++i) MidiInCallback1(nullptr, midi::kMimData, 0, 0x100000 + i, 0);
     EXPECT_EQ(ringWrite[0].load(), kRingSize - 1);
@@ -307,14 +308,14 @@ TEST_F(Routes, RingWrapsAtTheEndAndKeepsItsContentsWhenFull) {
     EXPECT_EQ(ringWrite[0].load(), 0u);
 }
 
-TEST_F(Routes, OtherNotificationsLeaveTheRingAlone) {
+TEST_P(Routes, OtherNotificationsLeaveTheRingAlone) {
     const uint32_t others[] = {midi::kMimOpen, midi::kMimClose, midi::kMimLongData, midi::kMimError, midi::kMimLongError};
     for (uint32_t msg : others) MidiInCallback1(nullptr, msg, 0, 0x403C90, 0);
     EXPECT_EQ(ringWrite[0].load(), 0u);
     EXPECT_EQ(ringDrops[0].load(), 0u);
 }
 
-TEST_F(Routes, FloodBeyondTheRingLosesOnlyCountedMessagesAndNeverReorders) {
+TEST_P(Routes, FloodBeyondTheRingLosesOnlyCountedMessagesAndNeverReorders) {
     // Feed far faster than any player: whatever the worker could not take in time is
     // dropped as the newest and counted; what arrives is in order, without gaps
     // other than the counted ones.
@@ -336,5 +337,7 @@ TEST_F(Routes, FloodBeyondTheRingLosesOnlyCountedMessagesAndNeverReorders) {
         last = seq;
     }
 }
+
+KAVO_ON_BOTH_MODELS(Routes);
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST(WakeEventTest, PreciseWaitingTellsItsKindAndWaitsTellWhatEndedThem) {
     EXPECT_TRUE(e.Wait(60000));
 }
 
-class WorkerTiming : public EngineFixture {
+class WorkerTiming : public EngineOnModels {
 protected:
     template <class Pred>
     bool WaitFor(Pred pred) {
@@ -93,7 +93,7 @@ protected:
     }
 };
 
-TEST_F(WorkerTiming, AnIdleWorkerSleepsAndWaitsPreciselyOnlyWhileTheMetronomePlays) {
+TEST_P(WorkerTiming, AnIdleWorkerSleepsAndWaitsPreciselyOnlyWhileTheMetronomePlays) {
     Assign(0, 0, 0);
     StartRoutes();
     ASSERT_TRUE(routeIn[0]);
@@ -119,7 +119,7 @@ TEST_F(WorkerTiming, AnIdleWorkerSleepsAndWaitsPreciselyOnlyWhileTheMetronomePla
     EXPECT_EQ(wakeEvent.Precise(), platform::PreciseWait::Off);
 }
 
-TEST_F(WorkerTiming, SystemExclusiveInputWakesAWorkerWithALongTimeOut) {
+TEST_P(WorkerTiming, SystemExclusiveInputWakesAWorkerWithALongTimeOut) {
     waitTimeout = kMaxWaitTimeout;
     Assign(0, 0, 0);
     StartRoutes();
@@ -138,5 +138,7 @@ TEST_F(WorkerTiming, SystemExclusiveInputWakesAWorkerWithALongTimeOut) {
     }
     EXPECT_EQ(LongMessages(0).size(), 5u);
 }
+
+KAVO_ON_BOTH_MODELS(WorkerTiming);
 
 }  // namespace

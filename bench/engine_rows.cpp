@@ -242,6 +242,7 @@ EngineRun RunEngine(const EngineSetup& setup, double rate, size_t count, size_t 
     if (sysEx) {
         res.sysExFed = sysExMessages.size();
         res.sysExWhole = CountWhole(dev, static_cast<uint32_t>(setup.out[1]), sysExMessages);
+        for (const auto& e : dev.OutRecord(static_cast<uint32_t>(setup.out[1]))) res.sysExLong += e.isLong;
         res.sysExBytesDropped = dev.InDropCounts(1).sysExBytes - sysExDropsBefore;
     }
     return res;

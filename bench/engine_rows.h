@@ -28,6 +28,7 @@ struct EngineRun {
     LatencyRun route[2];  // each route's alone
     size_t sysExFed = 0;
     size_t sysExWhole = 0;         // those that reached route 2's output byte for byte
+    size_t sysExLong = 0;          // long messages at route 2's output, whole or not
     uint64_t sysExBytesDropped = 0;  // at route 2's input, for want of a queued buffer
 };
 

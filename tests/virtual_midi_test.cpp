@@ -993,18 +993,23 @@ TEST(VirtualMidiOutput, ResetCallsBackAndCloseWaitsForRunningCallbacks) {
 
 // ---- empty input buffers ------------------------------------------------------------
 
-// A short message after the data shows that nothing more came before it.
-TEST(VirtualMidiModel, ClassicInputHandsBackAnEmptyBufferAfterAnExactlyFilledSysEx) {
+// Empty buffers after an exactly filled SysEx on classic models, and on any model
+// when asked (HandBackEmptyBuffer after the SysEx). A short message after the data
+// shows that nothing more came before it.
+TEST(VirtualMidiModel, InputHandsBackAnEmptyBufferAfterAnExactlyFilledSysExOrWhenAsked) {
     struct Case {
         const char* what;
         DriverModel model;
         size_t sysEx;
+        bool handBack;
         std::vector<uint32_t> recorded;
     } cases[] = {
-        {"ideal, exact", DriverModel::Ideal, 200, {100, 100}},
-        {"classic, exact", DriverModel::Classic, 200, {100, 100, 0}},
-        {"classic-sync, exact", DriverModel::ClassicSync, 100, {100, 0}},
-        {"classic, not exact", DriverModel::Classic, 150, {100, 50}},
+        {"ideal, exact", DriverModel::Ideal, 200, false, {100, 100}},
+        {"classic, exact", DriverModel::Classic, 200, false, {100, 100, 0}},
+        {"classic-sync, exact", DriverModel::ClassicSync, 100, false, {100, 0}},
+        {"classic, not exact", DriverModel::Classic, 150, false, {100, 50}},
+        {"ideal, asked for", DriverModel::Ideal, 150, true, {100, 50, 0}},
+        {"classic, exact and asked for", DriverModel::Classic, 100, true, {100, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1018,9 +1023,14 @@ TEST(VirtualMidiModel, ClassicInputHandsBackAnEmptyBufferAfterAnExactlyFilledSys
             ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
             ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
         }
+        EXPECT_FALSE(dev.HandBackEmptyBuffer(0));  // not started
+        EXPECT_FALSE(dev.HandBackEmptyBuffer(2));  // no such input
         ASSERT_EQ(dev.InStart(h), midi::kNoError);
         const std::vector<uint8_t> sx = Pattern(c.sysEx, 1);
         ASSERT_TRUE(dev.SendSysEx(0, sx.data(), sx.size()));
+        if (c.handBack) {
+            ASSERT_TRUE(dev.HandBackEmptyBuffer(0));
+        }
         ASSERT_TRUE(dev.SendShort(0, 0x90));
         ASSERT_TRUE(col.WaitForData(c.recorded.size() + 1));
         const auto data = col.Data();
@@ -1029,40 +1039,13 @@ TEST(VirtualMidiModel, ClassicInputHandsBackAnEmptyBufferAfterAnExactlyFilledSys
             EXPECT_EQ(data[i].msg, midi::kMimLongData) << i;
             EXPECT_EQ(data[i].param1, reinterpret_cast<uintptr_t>(&b[i].hdr)) << i;
             EXPECT_EQ(data[i].recorded, c.recorded[i]) << i;
+            EXPECT_EQ(data[i].flags, midi::kMhdrPrepared | midi::kMhdrDone) << i;
         }
+        EXPECT_EQ(data[0].data, std::vector<uint8_t>(sx.begin(), sx.begin() + 100));
         EXPECT_EQ(data.back().msg, midi::kMimData);
         EXPECT_EQ(dev.InReset(h), midi::kNoError);
         EXPECT_EQ(dev.InClose(h), midi::kNoError);
     }
-}
-
-TEST(VirtualMidiInput, HandBackEmptyBufferComesInOrderWithFedData) {
-    VirtualMidi dev(TwoByTwo());
-    Collector col;
-    InHandle h = nullptr;
-    ASSERT_EQ(dev.InOpen(&h, 1, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
-    Buffer b[2] = {Buffer(16), Buffer(16)};
-    for (Buffer& x : b) {
-        ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
-        ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
-    }
-    EXPECT_FALSE(dev.HandBackEmptyBuffer(1));  // not started
-    EXPECT_FALSE(dev.HandBackEmptyBuffer(2));  // no such input
-    ASSERT_EQ(dev.InStart(h), midi::kNoError);
-    const std::vector<uint8_t> sx = Pattern(3, 2);
-    ASSERT_TRUE(dev.SendShort(1, 0x3C90));
-    ASSERT_TRUE(dev.HandBackEmptyBuffer(1));
-    ASSERT_TRUE(dev.SendSysEx(1, sx.data(), sx.size()));
-    ASSERT_TRUE(col.WaitForData(3));
-    const auto data = col.Data();
-    EXPECT_EQ(data[0].msg, midi::kMimData);
-    EXPECT_EQ(data[1].param1, reinterpret_cast<uintptr_t>(&b[0].hdr));
-    EXPECT_EQ(data[1].recorded, 0u);
-    EXPECT_EQ(data[1].flags, midi::kMhdrPrepared | midi::kMhdrDone);
-    EXPECT_EQ(data[2].param1, reinterpret_cast<uintptr_t>(&b[1].hdr));
-    EXPECT_EQ(data[2].data, sx);
-    EXPECT_EQ(dev.InDropCounts(1).sysExMessages, 0u);
-    EXPECT_EQ(dev.InClose(h), midi::kNoError);
 }
 
 }  // namespace

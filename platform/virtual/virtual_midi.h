@@ -22,7 +22,7 @@
 //   while running, and the header flags it insists on.
 //
 // Threads. The Backend calls may come from any thread, as with winmm. The knobs,
-// the feeding calls (SendShort, SendSysEx) and the queries may be called from any
+// the feeding calls (SendShort, SendSysEx, HandBackEmptyBuffer) and the queries may be called from any
 // thread at any time, including while the engine runs.
 //
 // The stop guarantee. When InStop, InReset or a successful InClose returns, no
@@ -38,9 +38,10 @@
 // completes: from inside OutLongMsg when the send completes at once, from the
 // handle's completion thread when it completes later, from inside OutReset for the
 // sends the reset hands back; kMomClose from the calling thread before OutClose
-// returns. So the kMomDone calls of one handle may come from several threads, and
-// while the delay or the device's hold is changed, from two at a time; each comes
-// after its own done flag, and those of one thread in completion order. A callback
+// returns. So the kMomDone calls of one handle may come from several threads, two
+// at a time when sends or resets are made on several threads or the delay or hold
+// changes while sends are pending; each comes after its own done flag, and those
+// of one thread in completion order. A callback
 // may send (OutShortMsg, OutLongMsg) on any handle and reset any handle; OutClose of
 // its own handle from inside one of its callbacks is refused (kError), since close
 // waits for that very callback to return.
@@ -52,12 +53,14 @@
 // feeding thread would stall behind a slow callback. Instead the delivery thread
 // marks itself busy under the device's mutex, releases it, calls back, and clears
 // the mark; InStop/InReset/InClose clear the started state and then wait for the
-// mark to clear. A callback that calls InStop or InReset on its own handle does not
-// wait for itself; InClose from inside a callback of its handle is refused (kError),
-// since the delivery thread cannot end itself while it runs the caller's code. The one wait
-// that remains is inherent to the guarantee: InStop waits for a callback that is
-// running, so a callback must not block on the thread that stops its device, which
-// winmm forbids as well.
+// mark to clear. An output counts the callbacks running on any thread, under its
+// mutex and before the done flag they report is stored, and OutClose waits for the
+// count to reach zero. A callback that calls InStop or InReset on its own handle
+// does not wait for itself; InClose from inside a callback of its handle is refused
+// (kError), since the delivery thread cannot end itself while it runs the caller's
+// code. The one wait that remains is inherent to the guarantee: InStop (or OutClose)
+// waits for a callback that is running, so a callback must not block on the thread
+// that stops its device, which winmm forbids as well.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -39,10 +39,10 @@ void Produce(Handoff& h) {
     h.wake.Pulse();
 }
 
-void Consume(Handoff& h, std::vector<double>& latencyUs, size_t& reordered, int64_t& lastNs) {
+void Consume(Handoff& h, uint32_t waitMs, std::vector<double>& latencyUs, size_t& reordered, int64_t& lastNs) {
     int64_t last = std::numeric_limits<int64_t>::min();
     for (;;) {
-        h.wake.Wait(1);
+        h.wake.Wait(waitMs);
         // Read before draining: once it is seen set, the drain below sees every entry
         // the producer wrote before it set it.
         const bool fed = h.fed.load(std::memory_order_acquire);
@@ -63,7 +63,7 @@ void Consume(Handoff& h, std::vector<double>& latencyUs, size_t& reordered, int6
 
 }  // namespace
 
-LatencyRun RunHandoff(double rate, size_t count, size_t burst) {
+LatencyRun RunHandoff(double rate, size_t count, size_t burst, uint32_t waitMs) {
     // 8 KiB of slots: on the heap, not on the caller's stack.
     auto h = std::make_unique<Handoff>();
     h->wake.Create();
@@ -72,7 +72,7 @@ LatencyRun RunHandoff(double rate, size_t count, size_t burst) {
     size_t reordered = 0;
     int64_t lastNs = 0;
     const int64_t startNs = NowNs();
-    std::thread consumer(Consume, std::ref(*h), std::ref(latencyUs), std::ref(reordered), std::ref(lastNs));
+    std::thread consumer(Consume, std::ref(*h), waitMs, std::ref(latencyUs), std::ref(reordered), std::ref(lastNs));
     std::thread producer([&h, count, rate, burst] {
         Pace(count, rate, burst, [&h](size_t) { Produce(*h); });
         h->fed.store(true, std::memory_order_release);

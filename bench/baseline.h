@@ -10,10 +10,12 @@
 namespace bench {
 
 // A producer thread stamps the time, writes the stamp into a single-producer
-// single-consumer ring and pulses a WakeEvent; a consumer thread waits on it (time-out
-// 1 ms, as the worker) and drains, taking each entry's latency. Paced as the engine
-// rows' feeders are. No engine, no devices.
-LatencyRun RunHandoff(double rate, size_t count, size_t burst);
+// single-consumer ring and pulses a WakeEvent; a consumer thread waits on it and
+// drains, taking each entry's latency. Paced as the engine rows' feeders are. No
+// engine, no devices. The consumer waits as the worker does, with no time-out
+// (platform::kForever), or with waitMs: a 1 ms time-out keeps it awake in step with
+// input fed every millisecond, so it rarely pays the wake-up of a sleeping thread.
+LatencyRun RunHandoff(double rate, size_t count, size_t burst, uint32_t waitMs = platform::kForever);
 
 struct WaitOvershoot {
     size_t waits = 0;

@@ -20,11 +20,12 @@ cd "$root" || exit 1
 
 # The mingw-w64 cross compiler and Wine for the Windows build and its tests; Xvfb,
 # the Japanese font and ja_JP.UTF-8 so that Wine shows the program's texts; ImageMagick,
-# x11-utils and xdotool for the end-to-end tests' screenshots and window lookups.
+# x11-utils and xdotool for the end-to-end tests' screenshots and window lookups;
+# the ALSA headers for the loopback sequencer that gives Wine MIDI devices.
 packages=(
     cmake make g++ python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64 wine wine64 xvfb fonts-ipafont-gothic locales
-    imagemagick x11-utils xdotool
+    imagemagick x11-utils xdotool libasound2-dev
 )
 
 say() { printf '\n=== %s\n' "$*"; }

@@ -18,6 +18,12 @@
 # files, user folders) is a real copy. Hazard: a program that rewrote a system DLL in
 # place would change the template for later runs; nothing we run does that.
 # KAVO_WINE_NO_TEMPLATE=1 makes every run boot its own prefix from scratch.
+#
+# KAVO_WINE_LOOPBACK=path/to/kavo_loopback_seq.so (built by the host build in
+# tests/loopback/) gives the run MIDI devices: the prefix's audio driver is set to ALSA
+# and every program started by kavo_wine_run gets the library preloaded, which stands
+# in for the ALSA sequencer. The devices and their feed and record files come from the
+# KAVO_LOOPBACK_* variables (tests/loopback/README.md). Unset, runs are as before.
 
 KAVO_WINE_LOCALE=${KAVO_WINE_LOCALE:-ja_JP.UTF-8}
 
@@ -259,17 +265,38 @@ kavo_wine_setup() {
         kavo_wine_copy_template "$tpl" "$KAVO_WINE_TMP/prefix" || { kavo_wine_teardown; return 1; }
     fi
     mkdir -p "$KAVO_WINE_TMP/home"
+    kavo_wine_use_loopback "$KAVO_WINE_TMP/prefix" || { kavo_wine_teardown; return 1; }
     kavo_wine_export_env "$KAVO_WINE_TMP/prefix" "$KAVO_WINE_TMP/home"
     if [ -n "${KAVO_WINE_VERBOSE:-}" ]; then
         kavo_wine_log "prefix ready in $((SECONDS - t0)) s: $WINEPREFIX on $DISPLAY"
     fi
 }
 
+# With KAVO_WINE_LOOPBACK set: checks the library, keeps its absolute path in
+# KAVO_WINE_LOOPBACK_LIB and makes the prefix $1 take its audio (and so its MIDI)
+# driver from ALSA. mmdevapi would pick ALSA anyway where no PulseAudio server
+# answers; naming it makes that certain. The prefix's server is not running yet, so
+# the key is written straight into user.reg.
+kavo_wine_use_loopback() {
+    KAVO_WINE_LOOPBACK_LIB=
+    [ -n "${KAVO_WINE_LOOPBACK:-}" ] || return 0
+    KAVO_WINE_LOOPBACK_LIB=$(realpath -e "$KAVO_WINE_LOOPBACK" 2>/dev/null) || {
+        kavo_wine_log "KAVO_WINE_LOOPBACK: no such library: $KAVO_WINE_LOOPBACK (build it: cmake --build build/host --target kavo_loopback_seq)"
+        return 1
+    }
+    printf '\n[Software\\\\Wine\\\\Drivers] %s\n"Audio"="alsa"\n' "$(date +%s)" >>"$1/user.reg"
+}
+
 # Runs a Windows program in the prepared prefix; returns its exit code. A program that
 # outlives KAVO_WINE_TIMEOUT seconds (default 900) is killed and 124 is returned, so a
 # hung test still ends its own server and display.
 kavo_wine_run() {
-    timeout --kill-after=10 "${KAVO_WINE_TIMEOUT:-900}" "$KAVO_WINE_LOADER" "$@"
+    if [ -n "${KAVO_WINE_LOOPBACK_LIB:-}" ]; then
+        LD_PRELOAD="$KAVO_WINE_LOOPBACK_LIB${LD_PRELOAD:+:$LD_PRELOAD}" \
+            timeout --kill-after=10 "${KAVO_WINE_TIMEOUT:-900}" "$KAVO_WINE_LOADER" "$@"
+    else
+        timeout --kill-after=10 "${KAVO_WINE_TIMEOUT:-900}" "$KAVO_WINE_LOADER" "$@"
+    fi
 }
 
 # Ends this run's wineserver (and every Windows process of this prefix with it) and

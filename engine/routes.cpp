@@ -211,8 +211,10 @@ bool OpenOutput(int r, int32_t device, const KavoSettings& s) {
 
 bool InsideAny(const void* p, size_t n) {
     for (int k = 0; k < 2; ++k) {
-        if (InsideBlock(p, n, inputBank[k], sizeof(SysExBank)) || InsideBlock(p, n, outputBuffer[k], sizeof(LongBuffer)) ||
-            InsideBlock(p, n, parkedBuffer[k], sizeof(LongBuffer)))
+        if (InsideBlock(p, n, inputBank[k], sizeof(SysExBank))) return true;
+        // The buffers change hands under the output's lock (the worker parks one).
+        std::lock_guard<std::recursive_mutex> lock(outputLock[k]);
+        if (InsideBlock(p, n, outputBuffer[k], sizeof(LongBuffer)) || InsideBlock(p, n, parkedBuffer[k], sizeof(LongBuffer)))
             return true;
     }
     return false;

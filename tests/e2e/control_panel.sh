@@ -266,7 +266,7 @@ drv ab-gone 5000 || e2e_fail "Esc hides the version box"
 # ---- what is stored ------------------------------------------------------------------
 drv close
 e2e_wait_exit "$kavo"
-e2e_expect_eq "exit code" 0 "$E2E_EXIT"
+e2e_expect_exit "exit code"
 k='HKLM\SOFTWARE\Ombrix\Kavo2\Controller'
 e2e_expect_eq "Port stored" "REG_DWORD 0x1" "$(reg_value "$k" Port)"
 e2e_expect_eq "Channel as it was" "REG_DWORD 0x10" "$(reg_value "$k" Channel)"

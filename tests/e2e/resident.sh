@@ -45,7 +45,7 @@ e2e_expect_state "restarted" icon=1 picture=221 "tip=KAVO ON - Live" running=1 r
 
 drv close
 e2e_wait_exit "$kavo"
-e2e_expect_eq "exit code" 0 "$E2E_EXIT"
+e2e_expect_exit "exit code"
 if drv wait-gone 1000; then e2e_pass "window gone after close"; else e2e_fail "window gone after close"; fi
 
 k='HKLM\SOFTWARE\Ombrix\Kavo2'

@@ -146,11 +146,13 @@ e2e_loopback_lines() {
 
 # The lines in drv dump's format: "S 00403C90" for a short message (its packed value),
 # "L F07E7F0901F7" for an exclusive one; with $2 = timed, each led by its time on the
-# driver's clock (drv now): the record's CLOCK_MONOTONIC moved by the offset between
-# the two clocks, read in one go.
+# driver's clock (drv now, the performance counter, which Wine reads from
+# CLOCK_MONOTONIC_RAW): the record's CLOCK_MONOTONIC moved by the offset between the
+# two, read in one go (they drift apart by a fraction of a second an hour).
 e2e_loopback_dump() {
     local offset=0
-    [ "${2:-}" = timed ] && offset=$(python3 -c 'import time; print((time.time_ns() - time.monotonic_ns()) // 1000)')
+    [ "${2:-}" = timed ] && offset=$(python3 -c 'import time
+print((time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW) - time.monotonic_ns()) // 1000)')
     e2e_loopback_lines "$1" | awk -v timed="${2:-}" -v offset="$offset" -v hex=0123456789ABCDEF '
         { lead = timed == "timed" ? sprintf("%.0f ", $1 + offset) : "" }
         $2 == "?" { print lead "? " $3; next }
@@ -178,6 +180,7 @@ e2e_loopback() {
         # A packed short message: status in the low byte, as many data bytes as it has.
         hex=$(printf '%08X' $((16#$2)))
         status=$((16#${hex:6:2}))
+        ((status >= 0x80)) || { e2e_log "feed $2: no status byte"; return 1; }
         if ((status >= 0xF8 || status == 0xF6)); then
             n=1
         elif (((status & 0xE0) == 0xC0 || status == 0xF1 || status == 0xF3)); then
@@ -187,6 +190,14 @@ e2e_loopback() {
         fi
         bytes=
         for ((i = 0; i < n; i++)); do bytes+=" ${hex:$((6 - 2 * i)):2}"; done
+        # A data byte of 80 or more would be a status byte on the cable: such a message
+        # cannot come from a device, and fed it would turn into another one.
+        for ((i = 1; i < n; i++)); do
+            if ((16#${hex:$((6 - 2 * i)):2} >= 0x80)); then
+                e2e_log "feed $2: data byte ${hex:$((6 - 2 * i)):2} is no data byte on a MIDI cable"
+                return 1
+            fi
+        done
         bash "$E2E_LOOPBACK_TOOL" feed "$1" $bytes
         ;;
     sysex) bash "$E2E_LOOPBACK_TOOL" feed "$1" "$2" ;;

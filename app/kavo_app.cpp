@@ -1,6 +1,7 @@
 #include "app/kavo_app.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,11 @@ bool ChooseBackend() {
     }
     midi::SetBackend(backend.get());
     return true;
+}
+
+bool TestControlRequested() {
+    const char* v = std::getenv("KAVO_TEST_CONTROL");
+    return v && std::strcmp(v, "1") == 0;
 }
 
 void UpdateTrayIconListener() { theApp.UpdateTrayIcon(); }
@@ -144,7 +150,9 @@ BOOL CKavoApp::InitInstance() {
     trayIconShown = true;
     SetStatusListener(&UpdateTrayIconListener);
 
-    if (virtualMidi) EnableTestControl(virtualMidi);
+    // On the system's devices the channel stays shut unless a test asks for it, so a
+    // shipped program answers nothing extra.
+    if (virtualMidi || TestControlRequested()) EnableTestControl(virtualMidi);
 
     SeedEngine(*this);
     if (enable == 1) StartRoutes();

@@ -17,6 +17,9 @@
 
 namespace {
 
+bool enabled = false;
+// The virtual devices, or null on the system's devices: then the requests that read
+// or play a device answer 0 and the state leaves out the devices' open counts.
 midi::VirtualMidi* devices = nullptr;
 
 bool ReadU32(const COPYDATASTRUCT* data, uint32_t* value) {
@@ -97,33 +100,35 @@ std::string QueryState() {
     text += "running=" + std::to_string(engineRunning.load()) + "\n";
     text += "routeIn=" + std::to_string(routeIn[0] ? 1 : 0) + "," + std::to_string(routeIn[1] ? 1 : 0) + "\n";
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
+    if (!devices) return text;
     text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
     text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
     return text;
 }
 
 LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
-    if (!devices || !data) return 0;
+    if (!enabled || !data) return 0;
     uint32_t id = 0;
     switch (data->dwData) {
     case testctl::kFeedShort: {
+        if (!devices) return 0;
         testctl::FeedShort feed = {};
         if (!data->lpData || data->cbData != sizeof(feed)) return 0;
         std::memcpy(&feed, data->lpData, sizeof(feed));
         return devices->SendShort(feed.input, feed.message) ? 1 : 2;
     }
     case testctl::kFeedSysEx: {
-        if (!ReadU32(data, &id)) return 0;
+        if (!devices || !ReadU32(data, &id)) return 0;
         const uint8_t* bytes = static_cast<const uint8_t*>(data->lpData) + sizeof(uint32_t);
         return devices->SendSysEx(id, bytes, data->cbData - sizeof(uint32_t)) ? 1 : 2;
     }
     case testctl::kDumpOutput:
     case testctl::kDumpOutputTimed:
-        if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
+        if (!devices || !ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
         Reply(sender, DumpOutput(id, data->dwData == testctl::kDumpOutputTimed));
         return 1;
     case testctl::kClearOutput:
-        if (!ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
+        if (!devices || !ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
         devices->ClearOutRecord(id);
         return 1;
     case testctl::kQueryState:
@@ -152,6 +157,7 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
 }  // namespace
 
 void EnableTestControl(midi::VirtualMidi* virtualDevices) {
+    enabled = true;
     devices = virtualDevices;
     CTrayWnd::SetCopyDataHandler(&HandleRequest);
 }

@@ -102,7 +102,7 @@ LRESULT HandlePortSetupTestRequest(HWND sender, HWND self, const COPYDATASTRUCT*
     switch (data->dwData) {
     case testctl::kSetCapsResult: {
         testctl::CapsResult caps = {};
-        if (!data->lpData || data->cbData != sizeof(caps)) return 0;
+        if (!devices || !data->lpData || data->cbData != sizeof(caps)) return 0;
         std::memcpy(&caps, data->lpData, sizeof(caps));
         if (caps.output) {
             devices->SetOutCapsResult(caps.device, caps.result);

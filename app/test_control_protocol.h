@@ -1,7 +1,11 @@
 #pragma once
-// The test-only control channel of Kavo2.exe: answered only when the program runs on
-// the virtual MIDI devices (KAVO_VIRTUAL_MIDI set), so that end-to-end tests can feed
-// its inputs and read its outputs and icon state from another process.
+// The test-only control channel of Kavo2.exe: answered when the program runs on the
+// virtual MIDI devices (KAVO_VIRTUAL_MIDI set), so that end-to-end tests can feed its
+// inputs and read its outputs and icon state from another process; and on the
+// system's devices only when KAVO_TEST_CONTROL=1 is set, so that the same tests can
+// drive the program on winmm. There the requests that play or read a virtual device
+// (kFeedShort, kFeedSysEx, kDumpOutput(Timed), kClearOutput, kSetCapsResult) answer 0
+// and the state has no inOpen/outOpen lines.
 //
 // A request is a WM_COPYDATA sent to the hidden window "KAVO2.0": wParam is the
 // sender's window, dwData the request, lpData its payload. The message's result is
@@ -48,7 +52,7 @@ struct FeedShort {
 //   running=0|1       engineRunning
 //   routeIn=A,B       route 1 / route 2 input open (0 or 1)
 //   routeOut=A,B      route 1 / route 2 output open
-//   inOpen=...        per virtual input device: its open count
-//   outOpen=...       per virtual output device: its open count
+//   inOpen=...        per virtual input device: its open count (virtual devices only)
+//   outOpen=...       per virtual output device: its open count (virtual devices only)
 
 }  // namespace testctl

@@ -24,8 +24,11 @@ e2e_expect_state "started" running=1 inOpen=1,0 outOpen=0,1
 
 ps_open
 ps_shot shown
-ps_expect_control "shown" 16000 enabled=1 sel=1 count=2 "items=Keys A|Keys B"
-ps_expect_control "shown" 17000 enabled=1 sel=-1 count=2 "items=Synth A|Synth B"
+# The names the system lists: on Wine's devices "<client> - <port>".
+ps_expect_control "shown" 16000 enabled=1 sel=1 count=2 \
+    "items=$(e2e_device_name 'Keys A')|$(e2e_device_name 'Keys B')"
+ps_expect_control "shown" 17000 enabled=1 sel=-1 count=2 \
+    "items=$(e2e_device_name 'Synth A')|$(e2e_device_name 'Synth B')"
 ps_expect_control "shown" 19000 enabled=1 checked=0
 ps_expect_control "shown" 16001 enabled=1 sel=0 count=2
 ps_expect_control "shown" 17001 enabled=1 sel=1 count=2
@@ -112,5 +115,5 @@ ps_expect_file "OK: PORT.KAV" "$E2E_WORK/expected-2.kav" "$E2E_WORK/PORT.KAV"
 
 drv close
 e2e_wait_exit "$kavo"
-e2e_expect_eq "exit code" 0 "$E2E_EXIT"
+e2e_expect_exit "exit code"
 e2e_end

@@ -32,6 +32,14 @@
  *                         ALSA's MIDI ports do), a status byte inside it drops its
  *                         unsent part, and real-time bytes pass through anywhere.
  *                         What an input plays while nobody is connected is lost.
+ *   KAVO_LOOPBACK_STATE   path of a file rewritten (whole, by rename) whenever a
+ *                         subscription to a loopback port comes or goes:
+ *                             in=<count>,<count>,...   per input, in order
+ *                             out=<count>,<count>,...  per output
+ *                         a count being how many subscriptions of this process's
+ *                         clients reach that port. Wine subscribes when it opens a
+ *                         device and unsubscribes when it closes it, so these are the
+ *                         devices' open counts.
  *   KAVO_LOOPBACK_RECORD  path of a file that gets one line per message sent to an
  *                         output, appended with one write and no buffering so that a
  *                         test can read it while the program runs:
@@ -74,6 +82,7 @@ struct lb_config {
     char (*names)[LB_NAME]; /* inputs first, then outputs: index == port number */
     char *feed_path;
     char *record_path;
+    char *state_path;
     size_t sysex_chunk;
 };
 
@@ -128,6 +137,8 @@ static void load_config(void) {
     const char *record = getenv("KAVO_LOOPBACK_RECORD");
     cfg.feed_path = feed && *feed ? strdup(feed) : NULL;
     cfg.record_path = record && *record ? strdup(record) : NULL;
+    const char *state = getenv("KAVO_LOOPBACK_STATE");
+    cfg.state_path = state && *state ? strdup(state) : NULL;
     const char *chunk = getenv("KAVO_LOOPBACK_SYSEX_CHUNK");
     long c = chunk ? strtol(chunk, NULL, 10) : 0;
     cfg.sysex_chunk = c >= 2 ? (size_t)c : 256;
@@ -486,6 +497,41 @@ static void record(int lb_port, const snd_seq_event_t *ev) {
     free(line);
 }
 
+/* ---- open counts ------------------------------------------------------------------ */
+
+static void append_counts(char *buf, size_t cap, size_t *len, const char *key, int first, int n) {
+    *len += (size_t)snprintf(buf + *len, cap - *len, "%s=", key);
+    for (int port = first; port < first + n; ++port) {
+        int count = 0;
+        for (struct _snd_seq *s = open_clients; s; s = s->next_open)
+            for (int i = 0; i < s->n_subs; ++i) count += s->subs[i].lb_port == port;
+        *len += (size_t)snprintf(buf + *len, cap - *len, "%s%d", port > first ? "," : "", count);
+    }
+    *len += (size_t)snprintf(buf + *len, cap - *len, "\n");
+}
+
+/* Rewrites the state file: written beside it and renamed over it, so that a reader
+   sees the counts before or after a change, never half of them. */
+static void write_state_locked(void) {
+    if (!cfg.state_path) return;
+    size_t cap = 32 + 12 * (size_t)(cfg.n_in + cfg.n_out), len = 0;
+    char *text = malloc(cap);
+    size_t tmp_len = strlen(cfg.state_path) + 32;
+    char *tmp = malloc(tmp_len);
+    if (text && tmp) {
+        append_counts(text, cap, &len, "in", 0, cfg.n_in);
+        append_counts(text, cap, &len, "out", cfg.n_in, cfg.n_out);
+        snprintf(tmp, tmp_len, "%s.%d", cfg.state_path, (int)getpid());
+        int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || write(fd, text, len) != (ssize_t)len || close(fd) != 0 || rename(tmp, cfg.state_path) != 0) {
+            fprintf(stderr, "kavo-loopback: cannot write the state %s: %s\n", cfg.state_path, strerror(errno));
+            unlink(tmp);
+        }
+    }
+    free(text);
+    free(tmp);
+}
+
 /* ---- the sequencer API ------------------------------------------------------------ */
 
 LB_EXPORT int snd_seq_open(snd_seq_t **handle, const char *name, int streams, int mode) {
@@ -519,6 +565,7 @@ LB_EXPORT int snd_seq_close(snd_seq_t *seq) {
             *p = seq->next_open;
             break;
         }
+    if (seq->n_subs > 0) write_state_locked(); /* its subscriptions end with it */
     pthread_mutex_unlock(&lb_lock);
     while (seq->head) {
         struct lb_event_node *n = seq->head;
@@ -571,7 +618,9 @@ LB_EXPORT int snd_seq_delete_simple_port(snd_seq_t *seq, int port) {
     pthread_mutex_lock(&lb_lock);
     int had = seq->own_ports[port];
     seq->own_ports[port] = 0;
+    int before = seq->n_subs;
     drop_subs_locked(seq, port, -1);
+    if (seq->n_subs < before) write_state_locked();
     pthread_mutex_unlock(&lb_lock);
     return had ? 0 : -ENOENT;
 }
@@ -590,6 +639,7 @@ static int subscribe(snd_seq_t *seq, int own_port, int client, int lb_port, int 
             seq->subs[seq->n_subs].own_port = own_port;
             seq->subs[seq->n_subs].lb_port = lb_port;
             ++seq->n_subs;
+            write_state_locked();
             if (input) start_feed_locked();
         }
     }
@@ -612,6 +662,7 @@ LB_EXPORT int snd_seq_disconnect_from(snd_seq_t *seq, int my_port, int src_clien
     int before = seq->n_subs;
     drop_subs_locked(seq, my_port, src_port);
     int rc = seq->n_subs < before ? 0 : -ENOENT;
+    if (rc == 0) write_state_locked();
     pthread_mutex_unlock(&lb_lock);
     return rc;
 }

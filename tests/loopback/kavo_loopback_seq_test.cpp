@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,12 @@ public:
         setenv("KAVO_LOOPBACK_OUT", "Synth A,Synth B", 1);
         setenv("KAVO_LOOPBACK_FEED", (g_dir + "/feed").c_str(), 1);
         setenv("KAVO_LOOPBACK_RECORD", (g_dir + "/record").c_str(), 1);
+        setenv("KAVO_LOOPBACK_STATE", (g_dir + "/state").c_str(), 1);
     }
     void TearDown() override {
         unlink((g_dir + "/feed").c_str());
         unlink((g_dir + "/record").c_str());
+        unlink((g_dir + "/state").c_str());
         rmdir(g_dir.c_str());
     }
 };
@@ -320,6 +323,38 @@ TEST(LoopbackSeq, EventsSentToSubscribedOutputsAreRecordedAsMidiBytes) {
         last = us;
         EXPECT_EQ(i < std::size(cases) ? std::string("1 ") + cases[i].want : std::string("0 90 01 02"), l.substr(sp + 1));
     }
+}
+
+std::string StateFile() {
+    std::ifstream in(g_dir + "/state");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The state file counts the subscriptions per loopback port, as Wine makes one when it
+// opens a device and takes it away when it closes it: a disconnect, a deleted port and
+// a closed client each end theirs, and two clients on one input count twice.
+TEST(LoopbackSeq, TheStateFileCountsTheOpenSubscriptionsOfEveryPort) {
+    Client a;
+    ASSERT_EQ(0, snd_seq_connect_from(a.seq, a.port, kClient, 0));
+    EXPECT_EQ("in=1,0,0\nout=0,0\n", StateFile());
+    const int out = snd_seq_create_simple_port(a.seq, "out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_MIDI_GENERIC);
+    ASSERT_EQ(0, snd_seq_connect_to(a.seq, out, kClient, 4));
+    EXPECT_EQ("in=1,0,0\nout=0,1\n", StateFile());
+    EXPECT_EQ(-EBUSY, snd_seq_connect_from(a.seq, a.port, kClient, 0));
+    EXPECT_EQ("in=1,0,0\nout=0,1\n", StateFile()) << "a refused subscription counts for nothing";
+    {
+        Client b;
+        ASSERT_EQ(0, snd_seq_connect_from(b.seq, b.port, kClient, 0));
+        ASSERT_EQ(0, snd_seq_connect_from(b.seq, b.port, kClient, 2));
+        ASSERT_EQ(0, snd_seq_connect_to(b.seq, b.port, kClient, 3));
+        EXPECT_EQ("in=2,0,1\nout=1,1\n", StateFile());
+    }
+    EXPECT_EQ("in=1,0,0\nout=0,1\n", StateFile()) << "a closed client's subscriptions end with it";
+    ASSERT_EQ(0, snd_seq_delete_simple_port(a.seq, out));
+    EXPECT_EQ("in=1,0,0\nout=0,0\n", StateFile());
+    ASSERT_EQ(0, snd_seq_disconnect_from(a.seq, a.port, kClient, 0));
+    EXPECT_EQ("in=0,0,0\nout=0,0\n", StateFile());
+    EXPECT_NE(0, access((g_dir + "/state." + std::to_string(getpid())).c_str(), F_OK)) << "no file left beside it";
 }
 
 }  // namespace

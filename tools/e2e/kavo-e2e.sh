@@ -7,11 +7,23 @@
 #   e2e_launch [ARGS...]                                # Kavo2.exe in the background
 #   drv COMMAND ...                                     # kavo_driver.exe
 #   e2e_expect_eq WHAT EXPECTED ACTUAL                  # one check, reported
+#   e2e_expect_exit WHAT                                # E2E_EXIT of a closed program
+#   e2e_device_name NAME                                # a device's name as listed
 #   e2e_end                                             # summary; exit status
 #
 # Every test runs in its own prefix (tools/wine/wine-env.sh): ja_JP.UTF-8, a Japanese
 # font, its own Xvfb and wineserver, all ended by process id. The program's working
 # directory is $E2E_WORK, where PORT.KAV is read and written.
+#
+# Two device layers. By default Kavo2.exe runs on its in-process virtual devices
+# (KAVO_VIRTUAL_MIDI) and drv's feed, sysex, dump, clear and the state's open counts
+# go through its test channel. With KAVO_E2E_PATH=system it runs on its winmm backend,
+# on Wine's MIDI devices over the loopback sequencer KAVO_E2E_LOOPBACK
+# (tests/loopback/README.md; a test without that library is skipped with status 77):
+# the same device list (E2E_DEVICES, models ignored) becomes the loopback's ports,
+# the program answers its test channel because of KAVO_TEST_CONTROL=1, and those drv
+# commands and the open counts go to the loopback's feed, record and state files
+# instead, in the same formats.
 
 E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../wine/wine-env.sh
@@ -31,6 +43,38 @@ e2e_cleanup() {
     kavo_wine_teardown
 }
 
+e2e_system_path() { [ "${KAVO_E2E_PATH:-}" = system ]; }
+
+# The names of one section ("in" or "out") of a device list "in=A,B;out=C,D;model=M",
+# comma-separated, each without an "@model" suffix.
+e2e_device_section() {
+    local part names=
+    IFS=';' read -ra parts <<<"$1"
+    for part in "${parts[@]}"; do
+        [ "${part%%=*}" = "$2" ] || continue
+        IFS=',' read -ra items <<<"${part#*=}"
+        local item
+        for item in "${items[@]}"; do names+=${names:+,}${item%%@*}; done
+    done
+    printf '%s\n' "$names"
+}
+
+# Configures the loopback's devices and files for the system path (after the prefix
+# is set up, so that its files live in the run's own directory).
+e2e_use_loopback() {
+    local devices=${E2E_DEVICES:-in=Keys A,Keys B;out=Synth A,Synth B} dir=$KAVO_WINE_TMP/loopback
+    mkdir -p "$dir"
+    export KAVO_LOOPBACK_CLIENT=Loopback
+    KAVO_LOOPBACK_IN=$(e2e_device_section "$devices" in)
+    KAVO_LOOPBACK_OUT=$(e2e_device_section "$devices" out)
+    export KAVO_LOOPBACK_IN KAVO_LOOPBACK_OUT
+    export KAVO_LOOPBACK_FEED=$dir/feed KAVO_LOOPBACK_RECORD=$dir/record KAVO_LOOPBACK_STATE=$dir/state
+    : >"$KAVO_LOOPBACK_RECORD"
+    export KAVO_TEST_CONTROL=1
+    unset KAVO_VIRTUAL_MIDI
+    E2E_LOOPBACK_DIR=$dir
+}
+
 e2e_begin() {
     E2E_NAME=$1
     E2E_KAVO=$(readlink -f "$2")
@@ -42,22 +86,176 @@ e2e_begin() {
         e2e_log "missing program: $E2E_KAVO or $E2E_DRIVER"
         exit 1
     fi
+    if e2e_system_path; then
+        if [ -z "${KAVO_E2E_LOOPBACK:-}" ] || [ ! -f "$KAVO_E2E_LOOPBACK" ]; then
+            e2e_log "skipped: no loopback sequencer at '${KAVO_E2E_LOOPBACK:-}' for the system path" \
+                "(the host build makes it: cmake --build build/host --target kavo_loopback_seq; it needs libasound2-dev)"
+            exit 77
+        fi
+        export KAVO_WINE_LOOPBACK=$KAVO_E2E_LOOPBACK
+    else
+        unset KAVO_WINE_LOOPBACK
+    fi
     trap e2e_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     kavo_wine_setup || { e2e_log "no Wine session could be set up"; exit 1; }
     E2E_WORK=$KAVO_WINE_TMP/work
     mkdir -p "$E2E_WORK"
-    # Two virtual inputs and two virtual outputs, named as a person would see them.
-    export KAVO_VIRTUAL_MIDI=${E2E_DEVICES:-in=Keys A,Keys B;out=Synth A,Synth B}
+    if e2e_system_path; then
+        e2e_use_loopback
+        E2E_PRELOAD=("LD_PRELOAD=$KAVO_WINE_LOOPBACK_LIB${LD_PRELOAD:+:$LD_PRELOAD}")
+        e2e_log "system path: winmm on the loopback's devices in=$KAVO_LOOPBACK_IN out=$KAVO_LOOPBACK_OUT"
+    else
+        # Two virtual inputs and two virtual outputs, named as a person would see them.
+        export KAVO_VIRTUAL_MIDI=${E2E_DEVICES:-in=Keys A,Keys B;out=Synth A,Synth B}
+    fi
     e2e_log "prefix $WINEPREFIX, display $DISPLAY, artefacts $E2E_ARTEFACTS"
 }
 
 # Runs a Windows program of the prefix, with a time limit of its own so that one
 # hung call cannot hold the whole test.
-e2e_wine() { timeout --kill-after=5 60 "$KAVO_WINE_LOADER" "$@"; }
+# On the system path every Windows program gets the loopback sequencer preloaded (only
+# a program that opens the sequencer uses it).
+# (E2E_PRELOAD is set by e2e_begin: empty, or LD_PRELOAD=... for env).
+E2E_PRELOAD=()
+e2e_wine() { timeout --kill-after=5 60 env "${E2E_PRELOAD[@]}" "$KAVO_WINE_LOADER" "$@"; }
 
-drv() { e2e_wine "$E2E_DRIVER" "$@"; }
+drv() {
+    if e2e_system_path; then
+        case ${1:-} in
+        feed | sysex | dump | dump-timed | wait-dump | clear | state)
+            e2e_loopback "$@"
+            return
+            ;;
+        esac
+    fi
+    e2e_wine "$E2E_DRIVER" "$@"
+}
+
+# ---- drv's device commands on the loopback (system path) ------------------------------
+
+E2E_LOOPBACK_TOOL=$E2E_HERE/../../tests/loopback/kavo-loopback.sh
+
+# The record's lines for output $1 since its last clear, as "<us> <HEX BYTES>".
+e2e_loopback_lines() {
+    local mark=0
+    [ -f "$E2E_LOOPBACK_DIR/clear-$1" ] && mark=$(cat "$E2E_LOOPBACK_DIR/clear-$1")
+    tail -c +"$((mark + 1))" "$KAVO_LOOPBACK_RECORD" | awk -v out="$1" '$2 == out { $2 = ""; sub(/  /, " "); print }'
+}
+
+# The lines in drv dump's format: "S 00403C90" for a short message (its packed value),
+# "L F07E7F0901F7" for an exclusive one; with $2 = timed, each led by its time on the
+# driver's clock (drv now, the performance counter, which Wine reads from
+# CLOCK_MONOTONIC_RAW): the record's CLOCK_MONOTONIC moved by the offset between the
+# two, read in one go (they drift apart by a fraction of a second an hour).
+e2e_loopback_dump() {
+    local offset=0
+    [ "${2:-}" = timed ] && offset=$(python3 -c 'import time
+print((time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW) - time.monotonic_ns()) // 1000)')
+    e2e_loopback_lines "$1" | awk -v timed="${2:-}" -v offset="$offset" -v hex=0123456789ABCDEF '
+        { lead = timed == "timed" ? sprintf("%.0f ", $1 + offset) : "" }
+        $2 == "?" { print lead "? " $3; next }
+        $2 == "F0" { s = ""; for (i = 2; i <= NF; i++) s = s $i; print lead "L " s; next }
+        { v = 0; for (i = NF; i >= 2; i--) v = v * 256 + (index(hex, substr($i, 1, 1)) - 1) * 16 + index(hex, substr($i, 2, 1)) - 1
+          printf "%sS %08X\n", lead, v }'
+}
+
+# The open counts from the loopback's state file; before any device was opened it has
+# none, and every count is 0.
+e2e_loopback_counts() {
+    local key=$1 names=$2 line
+    line=$(sed -n "s/^$key=//p" "$KAVO_LOOPBACK_STATE" 2>/dev/null)
+    if [ -z "$line" ] && [ -n "$names" ]; then
+        line=$(awk -F, '{ for (i = 1; i <= NF; i++) printf "%s0", (i > 1 ? "," : "") }' <<<"$names")
+    fi
+    printf '%s\n' "$line"
+}
+
+e2e_loopback() {
+    local cmd=$1 hex status n i bytes deadline
+    shift
+    case $cmd in
+    feed)
+        # A packed short message: status in the low byte, as many data bytes as it has.
+        hex=$(printf '%08X' $((16#$2)))
+        status=$((16#${hex:6:2}))
+        ((status >= 0x80)) || { e2e_log "feed $2: no status byte"; return 1; }
+        if ((status >= 0xF8 || status == 0xF6)); then
+            n=1
+        elif (((status & 0xE0) == 0xC0 || status == 0xF1 || status == 0xF3)); then
+            n=2
+        else
+            n=3
+        fi
+        bytes=
+        for ((i = 0; i < n; i++)); do bytes+=" ${hex:$((6 - 2 * i)):2}"; done
+        # A data byte of 80 or more would be a status byte on the cable: such a message
+        # cannot come from a device, and fed it would turn into another one.
+        for ((i = 1; i < n; i++)); do
+            if ((16#${hex:$((6 - 2 * i)):2} >= 0x80)); then
+                e2e_log "feed $2: data byte ${hex:$((6 - 2 * i)):2} is no data byte on a MIDI cable"
+                return 1
+            fi
+        done
+        bash "$E2E_LOOPBACK_TOOL" feed "$1" $bytes
+        ;;
+    sysex) bash "$E2E_LOOPBACK_TOOL" feed "$1" "$2" ;;
+    dump) e2e_loopback_dump "$1" ;;
+    dump-timed) e2e_loopback_dump "$1" timed ;;
+    wait-dump)
+        deadline=$((${3:-10000} / 20))
+        for ((i = 0; ; i++)); do
+            n=$(e2e_loopback_lines "$1" | wc -l)
+            if [ "$n" -ge "$2" ] || [ "$i" -ge "$deadline" ]; then
+                e2e_loopback_dump "$1"
+                [ "$n" -ge "$2" ]
+                return
+            fi
+            sleep 0.02
+        done
+        ;;
+    clear) stat -c %s "$KAVO_LOOPBACK_RECORD" >"$E2E_LOOPBACK_DIR/clear-$1" ;;
+    state)
+        # The program's own answer (no open counts on winmm), then the loopback's.
+        e2e_wine "$E2E_DRIVER" state || return
+        printf 'inOpen=%s\noutOpen=%s\n' "$(e2e_loopback_counts in "$KAVO_LOOPBACK_IN")" \
+            "$(e2e_loopback_counts out "$KAVO_LOOPBACK_OUT")"
+        ;;
+    esac
+}
+
+# A device's name as the program lists it: the name itself on the virtual devices;
+# on the system path Wine's "<client> - <port>" while that fits in 31 bytes, else the
+# port name alone cut to 31 bytes.
+e2e_device_name() {
+    if ! e2e_system_path; then
+        printf '%s\n' "$1"
+        return
+    fi
+    local long="$KAVO_LOOPBACK_CLIENT - $1"
+    if [ "$(LC_ALL=C; printf '%s' "$long" | wc -c)" -le 31 ]; then
+        printf '%s\n' "$long"
+    else
+        printf '%s' "$1" | head -c 31
+        echo
+    fi
+}
+
+# The exit status of a program closed with its close command (E2E_EXIT, from
+# e2e_wait_exit) is 0. On the system path Wine 8's MIDI notification thread often
+# crashes as the process exits once a MIDI device was open (the loader then ends on
+# a signal, status 129 and up): that counts only when the program's own work is
+# visibly done, its window gone, and is reported as such.
+e2e_expect_exit() {
+    if [ "$E2E_EXIT" = 0 ]; then
+        e2e_pass "$1"
+    elif e2e_system_path && [ "$E2E_EXIT" -gt 128 ] && drv wait-gone 1000 2>/dev/null; then
+        e2e_pass "$1 (Wine's crash at exit, status $E2E_EXIT, after the window was gone)"
+    else
+        e2e_fail "$1" "expected: [0]" "actual:   [$E2E_EXIT]"
+    fi
+}
 
 e2e_seed_registry() {
     e2e_wine regedit /S "$(winepath_of "$1")" || { e2e_log "regedit failed on $1"; return 1; }
@@ -89,7 +287,7 @@ winepath_of() { printf 'Z:%s\n' "$(readlink -f "$1" | tr '/' '\\')"; }
 
 # Starts Kavo2.exe from the work directory; E2E_LAST_PID is its loader's pid.
 e2e_launch() {
-    (cd "$E2E_WORK" && exec timeout --kill-after=5 300 "$KAVO_WINE_LOADER" "$E2E_KAVO" "$@") \
+    (cd "$E2E_WORK" && exec timeout --kill-after=5 300 env "${E2E_PRELOAD[@]}" "$KAVO_WINE_LOADER" "$E2E_KAVO" "$@") \
         >>"$E2E_ARTEFACTS/kavo2.log" 2>&1 &
     E2E_LAST_PID=$!
     E2E_PIDS+=("$E2E_LAST_PID")

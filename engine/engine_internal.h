@@ -19,6 +19,17 @@ void RunBeforeStartHook();
 void MetronomeStepOn(int32_t port);
 uint32_t MetronomeTempo(int32_t mTempo);
 
+// The notes route r has turned on at its output and not yet off. ForwardedMessage
+// gives what the worker sends for message m of route r (transformed when `transform`),
+// sending a note-off to the key its note-on went out as, whatever the transform is by
+// then. ReleaseHeldNotes sends a
+// note-off for every note still on, and releases a sustain pedal left down, on route
+// r's output (the caller holds that output, or no worker runs). ClearHeldNotes forgets
+// them (a start). No allocation, no lock: the worker's path.
+uint32_t ForwardedMessage(int r, uint32_t m, bool transform);
+void ReleaseHeldNotes(int r);
+void ClearHeldNotes(int r);
+
 // Empties route r's ring. Only while nothing writes or reads it: its input closed
 // (no callback) and no worker.
 void ClearRing(int r);

@@ -247,6 +247,8 @@ void StartRoutes() {
     const KavoSettings& s = EngineSettings();
     engineRunning = 1;
     stopBegun = 0;
+    ClearHeldNotes(0);
+    ClearHeldNotes(1);
     routeIn[0] = routeIn[1] = nullptr;
     routeOut[0] = routeOut[1] = nullptr;
     // Made once and never closed: a device that keeps a buffer may call back long
@@ -315,6 +317,12 @@ void StopRoutes() {
     CloseHeldDevices();  // those kept by earlier stops; this session's own follow
     for (int r = 0; r < 2; ++r)
         if (routeIn[r]) CloseInput(r);
+    // Every key still down gets its note-off where its note-on went, before the
+    // sweep: a module that ignores All Sound Off still hears them end.
+    for (int r = 0; r < 2; ++r) {
+        std::lock_guard<std::recursive_mutex> lock(outputLock[OutputIndex(r)]);
+        ReleaseHeldNotes(r);
+    }
     AllSoundOff();  // once to an output both routes hold; not to one that is unusable
     CloseOutputs();
     NotifyStatus();

@@ -199,7 +199,7 @@ uint32_t DrainRing(int r) {
         // Hands the slot back to the callback before the (slow) send, so a burst
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
-        if (transform) m = TransformMessage(m);
+        m = ForwardedMessage(r, m, transform);
         if (!unusable && out) midi::OutShortMsg(out, m);
         ++taken;
     }

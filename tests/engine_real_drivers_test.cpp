@@ -57,7 +57,9 @@ TEST_P(RealDrivers, TwoRoutesIntoOneOutputBothPlayThroughOneOpen) {
     // while it was on its way would stand before it.
     EXPECT_TRUE(dev.OutRecord(0).front().isLong) << "something landed inside the SysEx message";
     const auto shorts = ShortMessages(0);
-    ASSERT_EQ(shorts.size(), 100u + 16u + 16u) << "All Sound Off at stop goes to the one output once";
+    // Route 2's hundred keys are still down at the stop: a note-off each, then one sweep.
+    ASSERT_EQ(shorts.size(), 100u + 16u + 100u + 16u) << "All Sound Off at stop goes to the one output once";
+    for (uint32_t key = 0; key < 100; ++key) ASSERT_EQ(shorts[116 + key], 0x80u | (key << 8));
     std::vector<uint32_t> notes;
     for (uint32_t m : shorts)
         if ((m & 0xF0) == 0x90) notes.push_back(m);

@@ -38,10 +38,12 @@ TEST_P(Routes, BothRoutesForwardEveryMessageInOrder) {
     StopRoutes();
     for (uint32_t out = 0; out < 2; ++out) {
         const auto got = ShortMessages(out);
-        ASSERT_EQ(got.size(), kCount + 16) << "output " << out;
+        // Every key is still down at the stop: each gets its note-off, then the sweep.
+        ASSERT_EQ(got.size(), kCount + 128 + 16) << "output " << out;
         const uint32_t channel = out == 0 ? 0 : 5;
         for (uint32_t i = 0; i < kCount; ++i)
             ASSERT_EQ(got[i], (0x90 | channel) | ((i % 128) << 8) | (((i / 128) % 128) << 16)) << "output " << out << " at " << i;
+        for (uint32_t key = 0; key < 128; ++key) ASSERT_EQ(got[kCount + key], (0x80 | channel) | (key << 8));
     }
     EXPECT_EQ(ringDrops[0], 0u);
     EXPECT_EQ(ringDrops[1], 0u);

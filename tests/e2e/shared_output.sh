@@ -2,8 +2,8 @@
 # Two keyboards into one sound module on drivers as Windows' own classic ones behave
 # (an output takes one client): both routes open, the output once, and both play
 # through it; a SysEx message longer than an input buffer arrives whole, as one long
-# message, with the other keyboard's notes before or after it; stopping silences the
-# module once.
+# message, with the other keyboard's notes before or after it; stopping ends the keys
+# still down and silences the module once.
 #   shared_output.sh KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT
 set -u
 here=$(dirname "${BASH_SOURCE[0]}")
@@ -35,8 +35,10 @@ e2e_expect_eq "nothing else" 3 "$(wc -l <<<"$out")"
 drv clear 0
 drv command 32771
 e2e_expect_state "stopped" running=0 inOpen=0,0 outOpen=0,0
+# One key of each keyboard is still down: each gets its note-off, then one sweep.
 all_sound_off=$(for ch in 0 1 2 3 4 5 6 7 8 9 A B C D E F; do printf 'S 000078B%s\n' "$ch"; done)
-e2e_expect_eq "silenced once at stop" "$all_sound_off" "$(drv dump 0)"
+e2e_expect_eq "held keys ended, then silenced once at stop" "$(printf 'S 00003C80\nS 00004080\n%s' "$all_sound_off")" \
+    "$(drv dump 0)"
 drv command 32771
 e2e_expect_state "started again" running=1 inOpen=1,1 outOpen=1,0
 

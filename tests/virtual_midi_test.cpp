@@ -1049,6 +1049,68 @@ TEST(VirtualMidiModel, InputHandsBackAnEmptyBufferAfterAnExactlyFilledSysExOrWhe
     }
 }
 
+// A message fed in parts stays in the buffer it is filling until a buffer is full or
+// the message ends; a reset hands the partly filled buffer back with what it holds.
+TEST(VirtualMidiInput, SysExInPartsKeepsFillingTheBufferUntilTheMessageEnds) {
+    struct Case {
+        const char* what;
+        std::vector<size_t> parts;
+        size_t end;  // bytes of the SendSysEx that ends the message; 0: a reset instead
+        std::vector<uint32_t> recorded;
+    } cases[] = {
+        {"part, then the end", {5}, 2, {7}},
+        {"two parts, then the end", {3, 3}, 4, {8, 2}},
+        {"a part over a buffer's end", {10}, 3, {8, 5}},
+        {"a part that fills a buffer", {8}, 1, {8, 1}},
+        {"reset while filling", {5}, 0, {5}},
+        {"reset after a full buffer", {11}, 0, {8, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualMidi dev(TwoByTwo());
+        Collector col;
+        InHandle h = nullptr;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        Buffer b[4] = {Buffer(8), Buffer(8), Buffer(8), Buffer(8)};
+        for (Buffer& x : b) {
+            ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        }
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        size_t total = c.end;
+        for (size_t n : c.parts) total += n;
+        const std::vector<uint8_t> sx = Pattern(total, 3);
+        size_t at = 0;
+        for (size_t n : c.parts) {
+            ASSERT_TRUE(dev.SendSysExPart(0, sx.data() + at, n));
+            at += n;
+        }
+        if (c.end > 0) {
+            ASSERT_TRUE(dev.SendSysEx(0, sx.data() + at, c.end));
+        }
+        // The short message after them shows that nothing else came back meanwhile.
+        ASSERT_TRUE(dev.SendShort(0, 0x90));
+        const size_t before = c.end > 0 ? c.recorded.size() : c.recorded.size() - 1;
+        ASSERT_TRUE(col.WaitForData(before + 1));
+        if (c.end == 0) {
+            ASSERT_EQ(dev.InReset(h), midi::kNoError);
+        }
+        std::vector<uint8_t> got;
+        std::vector<uint32_t> recorded;
+        for (const auto& call : col.Of(midi::kMimLongData)) {
+            if (call.recorded == 0) break;  // the reset's empty ones
+            recorded.push_back(call.recorded);
+            got.insert(got.end(), call.data.begin(), call.data.end());
+        }
+        EXPECT_EQ(recorded, c.recorded);
+        EXPECT_EQ(got, sx);
+        EXPECT_EQ(col.Data()[before].msg, midi::kMimData);
+        EXPECT_EQ(dev.InDropCounts(0).sysExMessages, 0u);
+        ASSERT_EQ(dev.InReset(h), midi::kNoError);
+        EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    }
+}
+
 // ---- devices that go and come -----------------------------------------------------
 
 std::vector<std::string> InNames(VirtualMidi& dev) {

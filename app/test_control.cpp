@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/kavo_app.h"
@@ -131,6 +132,26 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         if (!devices || !ReadU32(data, &id) || id >= devices->OutGetNumDevs()) return 0;
         devices->ClearOutRecord(id);
         return 1;
+    case testctl::kDeviceRemove:
+    case testctl::kDeviceAdd: {
+        testctl::DeviceChange change = {};
+        if (!devices || !data->lpData || data->cbData < sizeof(change)) return 0;
+        std::memcpy(&change, data->lpData, sizeof(change));
+        if (change.output > 1) return 0;
+        const bool output = change.output == 1;
+        if (data->dwData == testctl::kDeviceRemove) {
+            if (data->cbData != sizeof(change)) return 0;
+            return (output ? devices->RemoveOutput(change.index) : devices->RemoveInput(change.index)) ? 1 : 0;
+        }
+        const std::string name(static_cast<const char*>(data->lpData) + sizeof(change), data->cbData - sizeof(change));
+        std::optional<uint32_t> at;
+        if (change.index != testctl::kAtEnd) at = change.index;
+        return (output ? devices->AddOutput(name, at) : devices->AddInput(name, at)) ? 1 : 0;
+    }
+    case testctl::kDeviceSleep:
+        return devices && devices->Suspend() ? 1 : 0;
+    case testctl::kDeviceResume:
+        return devices && devices->Resume() ? 1 : 0;
     case testctl::kQueryState:
         Reply(sender, QueryState());
         return 1;

@@ -4,7 +4,8 @@
 // inputs and read its outputs and icon state from another process; and on the
 // system's devices only when KAVO_TEST_CONTROL=1 is set, so that the same tests can
 // drive the program on winmm. There the requests that play or read a virtual device
-// (kFeedShort, kFeedSysEx, kDumpOutput(Timed), kClearOutput, kSetCapsResult) answer 0
+// (kFeedShort, kFeedSysEx, kDumpOutput(Timed), kClearOutput, kSetCapsResult,
+// kDeviceRemove, kDeviceAdd, kDeviceSleep, kDeviceResume) answer 0
 // and the state has no inOpen/outOpen lines.
 //
 // A request is a WM_COPYDATA sent to the hidden window "KAVO2.0": wParam is the
@@ -35,12 +36,26 @@ constexpr uintptr_t kQueryBox = 0x4B560021;
 // small-icon size), "trayIcon=WxH" (the notification icon's picture as loaded),
 // "commonControls=PATH" (the library's file).
 constexpr uintptr_t kQueryDesktopSetup = 0x4B560022;
+// Devices that go and come, as USB devices unplugged and plugged back and a computer
+// that sleeps (VirtualMidi::RemoveInput, AddInput, Suspend, Resume). Result 1 when
+// done, 0 when refused (no such device, an index past the end, already asleep or
+// awake) or malformed; answered on the virtual devices only.
+constexpr uintptr_t kDeviceRemove = 0x4B560007;  // payload DeviceChange
+constexpr uintptr_t kDeviceAdd = 0x4B560008;     // payload DeviceChange, then the name (code page 932, no NUL)
+constexpr uintptr_t kDeviceSleep = 0x4B560009;   // no payload
+constexpr uintptr_t kDeviceResume = 0x4B56000A;  // no payload
 constexpr uintptr_t kReply = 0x4B56FFFF;
 
 struct FeedShort {
     uint32_t input;
     uint32_t message;  // packed short message
 };
+
+struct DeviceChange {
+    uint32_t output;  // 0: an input device, 1: an output device
+    uint32_t index;   // the device's index; for kDeviceAdd, kAtEnd adds it at the end
+};
+constexpr uint32_t kAtEnd = 0xFFFFFFFF;
 
 // Lines of the kDumpOutput text: "S 00403C90" (a short message as the packed 32-bit
 // value in hex) or "L F07E7F0901F7" (the bytes of a long message in hex).
@@ -54,5 +69,7 @@ struct FeedShort {
 //   routeOut=A,B      route 1 / route 2 output open
 //   inOpen=...        per virtual input device: its open count (virtual devices only)
 //   outOpen=...       per virtual output device: its open count (virtual devices only)
+// The device lists are the current ones: after a removal the devices that followed
+// move down one place, and handles of a removed device count nowhere.
 
 }  // namespace testctl

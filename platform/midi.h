@@ -20,6 +20,7 @@ constexpr Result kError = 1;            // MMSYSERR_ERROR
 constexpr Result kBadDeviceId = 2;      // MMSYSERR_BADDEVICEID
 constexpr Result kAllocated = 4;        // MMSYSERR_ALLOCATED
 constexpr Result kInvalHandle = 5;      // MMSYSERR_INVALHANDLE
+constexpr Result kNoDriver = 6;         // MMSYSERR_NODRIVER: the device was removed
 constexpr Result kNoMem = 7;            // MMSYSERR_NOMEM
 constexpr Result kInvalFlag = 10;       // MMSYSERR_INVALFLAG
 constexpr Result kInvalParam = 11;      // MMSYSERR_INVALPARAM

@@ -3,6 +3,7 @@
 // and the driver models.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -1045,6 +1046,517 @@ TEST(VirtualMidiModel, InputHandsBackAnEmptyBufferAfterAnExactlyFilledSysExOrWhe
         EXPECT_EQ(data.back().msg, midi::kMimData);
         EXPECT_EQ(dev.InReset(h), midi::kNoError);
         EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    }
+}
+
+// A message fed in parts stays in the buffer it is filling until a buffer is full or
+// the message ends; a reset hands the partly filled buffer back with what it holds.
+TEST(VirtualMidiInput, SysExInPartsKeepsFillingTheBufferUntilTheMessageEnds) {
+    struct Case {
+        const char* what;
+        std::vector<size_t> parts;
+        size_t end;  // bytes of the SendSysEx that ends the message; 0: a reset instead
+        std::vector<uint32_t> recorded;
+    } cases[] = {
+        {"part, then the end", {5}, 2, {7}},
+        {"two parts, then the end", {3, 3}, 4, {8, 2}},
+        {"a part over a buffer's end", {10}, 3, {8, 5}},
+        {"a part that fills a buffer", {8}, 1, {8, 1}},
+        {"reset while filling", {5}, 0, {5}},
+        {"reset after a full buffer", {11}, 0, {8, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualMidi dev(TwoByTwo());
+        Collector col;
+        InHandle h = nullptr;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        Buffer b[4] = {Buffer(8), Buffer(8), Buffer(8), Buffer(8)};
+        for (Buffer& x : b) {
+            ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        }
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        size_t total = c.end;
+        for (size_t n : c.parts) total += n;
+        const std::vector<uint8_t> sx = Pattern(total, 3);
+        size_t at = 0;
+        for (size_t n : c.parts) {
+            ASSERT_TRUE(dev.SendSysExPart(0, sx.data() + at, n));
+            at += n;
+        }
+        if (c.end > 0) {
+            ASSERT_TRUE(dev.SendSysEx(0, sx.data() + at, c.end));
+        }
+        // The short message after them shows that nothing else came back meanwhile.
+        ASSERT_TRUE(dev.SendShort(0, 0x90));
+        const size_t before = c.end > 0 ? c.recorded.size() : c.recorded.size() - 1;
+        ASSERT_TRUE(col.WaitForData(before + 1));
+        if (c.end == 0) {
+            ASSERT_EQ(dev.InReset(h), midi::kNoError);
+        }
+        std::vector<uint8_t> got;
+        std::vector<uint32_t> recorded;
+        for (const auto& call : col.Of(midi::kMimLongData)) {
+            if (call.recorded == 0) break;  // the reset's empty ones
+            recorded.push_back(call.recorded);
+            got.insert(got.end(), call.data.begin(), call.data.end());
+        }
+        EXPECT_EQ(recorded, c.recorded);
+        EXPECT_EQ(got, sx);
+        EXPECT_EQ(col.Data()[before].msg, midi::kMimData);
+        EXPECT_EQ(dev.InDropCounts(0).sysExMessages, 0u);
+        ASSERT_EQ(dev.InReset(h), midi::kNoError);
+        EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    }
+}
+
+// ---- devices that go and come -----------------------------------------------------
+
+std::vector<std::string> InNames(VirtualMidi& dev) {
+    std::vector<std::string> v;
+    char name[midi::kNameSize];
+    for (uint32_t i = 0; i < dev.InGetNumDevs(); ++i)
+        v.push_back(dev.InGetDevCaps(i, name) == midi::kNoError ? name : "?");
+    return v;
+}
+
+std::vector<std::string> OutNames(VirtualMidi& dev) {
+    std::vector<std::string> v;
+    char name[midi::kNameSize];
+    for (uint32_t i = 0; i < dev.OutGetNumDevs(); ++i)
+        v.push_back(dev.OutGetDevCaps(i, name) == midi::kNoError ? name : "?");
+    return v;
+}
+
+using Names = std::vector<std::string>;
+
+VirtualMidi::Config ThreeByThree(DriverModel model = DriverModel::Ideal) {
+    return VirtualMidi::Config{{"Key A", "Key B", "Key C"}, {"Synth A", "Synth B", "Synth C"}, model};
+}
+
+// Windows enumerates again after a removal: the devices after the removed one move
+// down, and an open of its old index reaches the next device.
+TEST(VirtualMidiHotplug, ListShrinksAndTheOldIndexReachesTheNextDevice) {
+    VirtualMidi dev(ThreeByThree());
+    Collector col;
+    InHandle in = nullptr;
+    OutHandle out = nullptr;
+    ASSERT_EQ(dev.InOpen(&in, 1, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&out, 1, nullptr, 0), midi::kNoError);
+
+    EXPECT_FALSE(dev.RemoveInput(3));
+    EXPECT_FALSE(dev.RemoveOutput(3));
+    ASSERT_TRUE(dev.RemoveInput(1));
+    ASSERT_TRUE(dev.RemoveOutput(1));
+    EXPECT_EQ(InNames(dev), (Names{"Key A", "Key C"}));
+    EXPECT_EQ(OutNames(dev), (Names{"Synth A", "Synth C"}));
+    char name[midi::kNameSize];
+    EXPECT_EQ(dev.InGetDevCaps(2, name), midi::kBadDeviceId);
+    EXPECT_EQ(dev.OutGetDevCaps(2, name), midi::kBadDeviceId);
+    // The gone handles count on no listed device, but are still open.
+    EXPECT_EQ(dev.InOpenCount(1), 0);
+    EXPECT_EQ(dev.OutOpenCount(1), 0);
+    EXPECT_EQ(dev.InHandleCount(), 1u);
+    EXPECT_EQ(dev.OutHandleCount(), 1u);
+
+    // Index 1 is now the third device.
+    Collector next;
+    InHandle in2 = nullptr;
+    OutHandle out2 = nullptr;
+    ASSERT_EQ(dev.InOpen(&in2, 1, &Collector::Callback, next.Instance(), kOpenFlags), midi::kNoError);
+    ASSERT_EQ(dev.OutOpen(&out2, 1, nullptr, 0), midi::kNoError);
+    EXPECT_EQ(dev.InOpenCount(1), 1);
+    EXPECT_EQ(dev.OutOpenCount(1), 1);
+    ASSERT_EQ(dev.InStart(in2), midi::kNoError);
+    ASSERT_TRUE(dev.SendShort(1, 0x7F3C90));
+    ASSERT_TRUE(next.WaitForData(1));
+    EXPECT_EQ(next.Data()[0].param1, 0x7F3C90u);
+    EXPECT_TRUE(col.Data().empty());
+    EXPECT_EQ(dev.OutShortMsg(out2, 0x90), midi::kNoError);
+    EXPECT_EQ(dev.OutShortMsg(out, 0x80), midi::kNoDriver);
+    ASSERT_EQ(dev.OutRecordSize(1), 1u);
+    EXPECT_EQ(dev.OutRecord(1)[0].shortMsg, 0x90u);
+
+    for (InHandle h : {in, in2}) EXPECT_EQ(dev.InClose(h), midi::kNoError);
+    for (OutHandle h : {out, out2}) EXPECT_EQ(dev.OutClose(h), midi::kNoError);
+    EXPECT_EQ(dev.InHandleCount(), 0u);
+    EXPECT_EQ(dev.OutHandleCount(), 0u);
+    EXPECT_EQ(dev.InClose(in), midi::kInvalHandle);
+    EXPECT_EQ(dev.OutClose(out), midi::kInvalHandle);
+}
+
+// A removed output's handle answers kNoDriver; the long sends it had pending come
+// back done and unsent from the completion thread, however the model sends and
+// whether the device held them; then the handle closes.
+TEST(VirtualMidiHotplug, RemovedOutputRefusesSendsAndHandsPendingSendsBack) {
+    struct Case {
+        const char* what;
+        DriverModel model;
+        bool late;  // a long delay (ideal) or cable speed (classic) keeps sends pending
+        bool hold;
+    } cases[] = {
+        {"ideal, late", DriverModel::Ideal, true, false},
+        {"ideal, held", DriverModel::Ideal, false, true},
+        {"classic, cable", DriverModel::Classic, true, false},
+        {"classic-sync, held", DriverModel::ClassicSync, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualMidi dev(ThreeByThree(c.model));
+        if (c.late && c.model == DriverModel::Ideal) dev.SetOutLongDelay(0, 3600s);
+        if (c.hold) dev.SetOutHoldsLong(0, true);
+        OutCalls calls;
+        OutHandle o = nullptr;
+        ASSERT_EQ(dev.OutOpen(&o, 0, &OutCalls::Callback, calls.Instance()), midi::kNoError);
+        // 60000 bytes at cable speed take 19 seconds.
+        Buffer b[3] = {Buffer(60000), Buffer(60000), Buffer(4)};
+        for (Buffer& x : b) ASSERT_EQ(dev.OutPrepareHeader(o, &x.hdr, sizeof(Header)), midi::kNoError);
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(dev.OutLongMsg(o, &b[i].hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.OutPendingCount(0), 2u);
+
+        ASSERT_TRUE(dev.RemoveOutput(0));
+        EXPECT_EQ(dev.OutShortMsg(o, 0x90), midi::kNoDriver);
+        EXPECT_EQ(dev.OutLongMsg(o, &b[2].hdr, sizeof(Header)), midi::kNoDriver);
+        EXPECT_EQ(midi::LoadFlags(b[2].hdr), midi::kMhdrPrepared);  // never queued
+        EXPECT_EQ(dev.OutReset(o), midi::kNoDriver);
+        Buffer fresh(4);
+        EXPECT_EQ(dev.OutPrepareHeader(o, &fresh.hdr, sizeof(Header)), midi::kNoDriver);
+
+        ASSERT_TRUE(calls.WaitFor(3));  // kMomOpen, then a kMomDone for each send
+        const auto all = calls.All();
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(all[1 + i].msg, midi::kMomDone) << i;
+            EXPECT_EQ(all[1 + i].param1, reinterpret_cast<uintptr_t>(&b[i].hdr)) << i;
+            EXPECT_TRUE(all[1 + i].headerDone) << i;
+            EXPECT_NE(all[1 + i].thread, std::this_thread::get_id()) << i;
+            EXPECT_EQ(midi::LoadFlags(b[i].hdr), midi::kMhdrPrepared | midi::kMhdrDone) << i;
+        }
+        for (Buffer& x : b) EXPECT_EQ(dev.OutUnprepareHeader(o, &x.hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.OutClose(o), midi::kNoError);
+        EXPECT_EQ(calls.All().back().msg, midi::kMomClose);
+        EXPECT_EQ(calls.All().size(), 4u);
+        EXPECT_EQ(dev.OutHandleCount(), 0u);
+        // Back by name: the same device, which sent nothing of what was pending.
+        ASSERT_TRUE(dev.AddOutput("Synth A"));
+        EXPECT_EQ(dev.OutRecordSize(2), 0u);
+        EXPECT_EQ(dev.OutPreparedCount(2), 0u);
+    }
+}
+
+// A removed input delivers nothing more: data waiting behind a busy callback is
+// dropped and counted, the buffer a message in parts was filling comes back with what
+// it holds and the other queued ones empty, held or not; then the calls answer
+// kNoDriver, and close succeeds once the buffers are back.
+TEST(VirtualMidiHotplug, RemovedInputHandsItsBuffersBackThenRefuses) {
+    struct Case {
+        DriverModel model;
+        bool hold;
+    } cases[] = {
+        {DriverModel::Ideal, false},
+        {DriverModel::Ideal, true},
+        {DriverModel::Classic, false},
+        {DriverModel::ClassicSync, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.model)) + (c.hold ? " held" : ""));
+        VirtualMidi dev(ThreeByThree(c.model));
+        dev.SetInHoldsBuffers(0, c.hold);
+        Collector col;
+        std::mutex gateMu;
+        std::condition_variable gateCv;
+        bool inside = false;
+        bool open = false;
+        // The first short message's callback waits at the gate, so that what is fed
+        // meanwhile is still waiting for delivery when the device goes.
+        col.onCall = [&](InHandle, uint32_t msg) {
+            if (msg != midi::kMimData) return;
+            std::unique_lock<std::mutex> lk(gateMu);
+            inside = true;
+            gateCv.notify_all();
+            gateCv.wait(lk, [&] { return open; });
+        };
+        InHandle h = nullptr;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        Buffer b[4] = {Buffer(16), Buffer(16), Buffer(16), Buffer(16)};
+        for (Buffer& x : b) {
+            x.hdr.dwBytesRecorded = 99;
+            ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        }
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        const std::vector<uint8_t> part = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0x01, 0x02};
+        ASSERT_TRUE(dev.SendSysExPart(0, part.data(), part.size()));
+        ASSERT_TRUE(dev.SendShort(0, 0x903C));
+        {
+            std::unique_lock<std::mutex> lk(gateMu);
+            ASSERT_TRUE(gateCv.wait_for(lk, kWait, [&] { return inside; }));
+        }
+        for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(dev.SendShort(0, 0x803C + (i << 16)));
+        ASSERT_TRUE(dev.RemoveInput(0));
+        EXPECT_FALSE(dev.SendShort(0, 0x90));  // index 0 is Key B now, not open
+        // The device is still busy with the callback, so nothing is back yet.
+        EXPECT_EQ(dev.InClose(h), midi::kStillPlaying);
+        {
+            std::lock_guard<std::mutex> lk(gateMu);
+            open = true;
+            gateCv.notify_all();
+        }
+        // A stop keeps the stop guarantee: when it returns, every buffer is back.
+        EXPECT_EQ(dev.InStop(h), midi::kNoDriver);
+        const auto data = col.Data();
+        ASSERT_EQ(data.size(), 5u);
+        EXPECT_EQ(data[0].msg, midi::kMimData);
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(data[1 + i].msg, midi::kMimLongData) << i;
+            EXPECT_EQ(data[1 + i].param1, reinterpret_cast<uintptr_t>(&b[i].hdr)) << i;
+            EXPECT_EQ(data[1 + i].flags, midi::kMhdrPrepared | midi::kMhdrDone) << i;
+            EXPECT_EQ(data[1 + i].recorded, i == 0 ? part.size() : 0u) << i;
+        }
+        EXPECT_EQ(data[1].data, part);
+        EXPECT_NE(data[1].thread, std::this_thread::get_id());
+
+        EXPECT_EQ(dev.InAddBuffer(h, &b[0].hdr, sizeof(Header)), midi::kNoDriver);
+        EXPECT_EQ(midi::LoadFlags(b[0].hdr), midi::kMhdrPrepared | midi::kMhdrDone);
+        EXPECT_EQ(dev.InStart(h), midi::kNoDriver);
+        EXPECT_EQ(dev.InReset(h), midi::kNoDriver);
+        Buffer fresh(16);
+        EXPECT_EQ(dev.InPrepareHeader(h, &fresh.hdr, sizeof(Header)), midi::kNoDriver);
+        for (Buffer& x : b) EXPECT_EQ(dev.InUnprepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.InClose(h), midi::kNoError);
+        EXPECT_EQ(col.calls.back().msg, midi::kMimClose);
+        EXPECT_EQ(dev.InHandleCount(), 0u);
+        // Back by name, with what it counted: the three messages behind the gate.
+        ASSERT_TRUE(dev.AddInput("Key A"));
+        ASSERT_EQ(InNames(dev), (Names{"Key B", "Key C", "Key A"}));
+        EXPECT_EQ(dev.InDropCounts(2).shortMessages, 3u);
+        EXPECT_EQ(dev.InDropCounts(2).sysExMessages, 0u);
+        EXPECT_EQ(dev.InPreparedCount(2), 0u);
+    }
+}
+
+// A device added back may land at another index and opens afresh, also on models
+// that take one client; the handles from before its removal stay dead. An unknown
+// name is a new device.
+TEST(VirtualMidiHotplug, AddedBackDeviceOpensAfreshAndOldHandlesStayDead) {
+    for (DriverModel model : {DriverModel::Ideal, DriverModel::Classic}) {
+        SCOPED_TRACE(static_cast<int>(model));
+        VirtualMidi dev(ThreeByThree(model));
+        Collector oldCol;
+        InHandle oldIn = nullptr;
+        OutHandle oldOut = nullptr;
+        ASSERT_EQ(dev.InOpen(&oldIn, 0, &Collector::Callback, oldCol.Instance(), kOpenFlags), midi::kNoError);
+        ASSERT_EQ(dev.InStart(oldIn), midi::kNoError);
+        ASSERT_EQ(dev.OutOpen(&oldOut, 0, nullptr, 0), midi::kNoError);
+        ASSERT_EQ(dev.OutShortMsg(oldOut, 0x90), midi::kNoError);
+
+        ASSERT_TRUE(dev.RemoveInput(0));
+        ASSERT_TRUE(dev.RemoveOutput(0));
+        EXPECT_FALSE(dev.AddInput("Key A", 3));  // past the end of two
+        EXPECT_FALSE(dev.AddOutput("", 0));
+        ASSERT_TRUE(dev.AddInput("Key A", 2));
+        ASSERT_TRUE(dev.AddOutput("Synth A", 1));
+        ASSERT_TRUE(dev.AddInput("Key Z", 0));
+        EXPECT_EQ(InNames(dev), (Names{"Key Z", "Key B", "Key C", "Key A"}));
+        EXPECT_EQ(OutNames(dev), (Names{"Synth B", "Synth A", "Synth C"}));
+        EXPECT_EQ(dev.InOpensTotal(3), 1u);   // the same device as before
+        EXPECT_EQ(dev.InOpensTotal(0), 0u);   // a new one
+        EXPECT_EQ(dev.OutRecordSize(1), 1u);  // what it received before it went
+
+        Collector newCol;
+        InHandle newIn = nullptr;
+        OutHandle newOut = nullptr;
+        ASSERT_EQ(dev.InOpen(&newIn, 3, &Collector::Callback, newCol.Instance(), kOpenFlags), midi::kNoError);
+        ASSERT_EQ(dev.OutOpen(&newOut, 1, nullptr, 0), midi::kNoError);
+        EXPECT_EQ(dev.InOpenCount(3), 1);
+        EXPECT_EQ(dev.OutOpenCount(1), 1);
+        ASSERT_EQ(dev.InStart(newIn), midi::kNoError);
+        EXPECT_EQ(dev.InStart(oldIn), midi::kNoDriver);
+        ASSERT_TRUE(dev.SendShort(3, 0x913C));
+        ASSERT_TRUE(newCol.WaitForData(1));
+        EXPECT_TRUE(oldCol.Data().empty());
+        EXPECT_EQ(dev.OutShortMsg(newOut, 0x91), midi::kNoError);
+        EXPECT_EQ(dev.OutShortMsg(oldOut, 0x92), midi::kNoDriver);
+        ASSERT_EQ(dev.OutRecordSize(1), 2u);
+        EXPECT_EQ(dev.OutRecord(1)[1].shortMsg, 0x91u);
+
+        // Removed again while the fresh handles are open: the old ones stay dead and
+        // the fresh ones die as well.
+        ASSERT_TRUE(dev.RemoveOutput(1));
+        ASSERT_TRUE(dev.AddOutput("Synth A", 0));
+        EXPECT_EQ(dev.OutShortMsg(newOut, 0x93), midi::kNoDriver);
+        EXPECT_EQ(dev.OutShortMsg(oldOut, 0x93), midi::kNoDriver);
+        EXPECT_EQ(dev.OutRecordSize(0), 2u);
+
+        EXPECT_EQ(dev.InClose(oldIn), midi::kNoError);
+        EXPECT_EQ(dev.InReset(newIn), midi::kNoError);
+        EXPECT_EQ(dev.InClose(newIn), midi::kNoError);
+        EXPECT_EQ(dev.OutClose(oldOut), midi::kNoError);
+        EXPECT_EQ(dev.OutClose(newOut), midi::kNoError);
+        EXPECT_EQ(dev.InHandleCount(), 0u);
+        EXPECT_EQ(dev.OutHandleCount(), 0u);
+    }
+}
+
+// After a sleep the inputs open across it deliver nothing and say nothing; reopening
+// makes them deliver again. Outputs keep working.
+TEST(VirtualMidiHotplug, InputsGoSilentAfterResumeUntilReopened) {
+    for (DriverModel model : {DriverModel::Ideal, DriverModel::Classic}) {
+        SCOPED_TRACE(static_cast<int>(model));
+        VirtualMidi dev(ThreeByThree(model));
+        Collector col;
+        InHandle h = nullptr;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, col.Instance(), kOpenFlags), midi::kNoError);
+        Buffer b[2] = {Buffer(16), Buffer(16)};
+        for (Buffer& x : b) {
+            ASSERT_EQ(dev.InPrepareHeader(h, &x.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.InAddBuffer(h, &x.hdr, sizeof(Header)), midi::kNoError);
+        }
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        OutHandle o = nullptr;
+        ASSERT_EQ(dev.OutOpen(&o, 0, nullptr, 0), midi::kNoError);
+
+        EXPECT_FALSE(dev.Resume());  // not asleep
+        ASSERT_TRUE(dev.Suspend());
+        EXPECT_FALSE(dev.Suspend());
+        EXPECT_FALSE(dev.SendShort(0, 0x90));  // asleep
+        ASSERT_TRUE(dev.Resume());
+        EXPECT_FALSE(dev.Resume());
+
+        const uint8_t sx[] = {0xF0, 0x01, 0xF7};
+        EXPECT_FALSE(dev.SendShort(0, 0x90));
+        EXPECT_FALSE(dev.SendSysEx(0, sx, sizeof sx));
+        EXPECT_FALSE(dev.HandBackEmptyBuffer(0));
+        // Every call still answers as before.
+        EXPECT_EQ(dev.InStop(h), midi::kNoError);
+        EXPECT_EQ(dev.InStart(h), midi::kNoError);
+        Buffer more(16);
+        EXPECT_EQ(dev.InPrepareHeader(h, &more.hdr, sizeof(Header)), midi::kNoError);
+        EXPECT_EQ(dev.InAddBuffer(h, &more.hdr, sizeof(Header)), midi::kNoError);
+        EXPECT_FALSE(dev.SendShort(0, 0x90));
+        EXPECT_EQ(dev.InDropCounts(0).shortMessages, 3u);
+        EXPECT_EQ(dev.InDropCounts(0).sysExMessages, 1u);
+        EXPECT_EQ(dev.InDropCounts(0).sysExBytes, 3u);
+        EXPECT_TRUE(col.Data().empty());
+        EXPECT_EQ(dev.InQueuedCount(0), 3u);
+        EXPECT_EQ(dev.OutShortMsg(o, 0xF8), midi::kNoError);
+        EXPECT_EQ(dev.OutRecordSize(0), 1u);
+
+        // The buffers still come back on reset, so the input can be closed and opened.
+        ASSERT_EQ(dev.InReset(h), midi::kNoError);
+        EXPECT_EQ(col.Of(midi::kMimLongData).size(), 3u);
+        for (Buffer* x : {&b[0], &b[1], &more}) ASSERT_EQ(dev.InUnprepareHeader(h, &x->hdr, sizeof(Header)), midi::kNoError);
+        ASSERT_EQ(dev.InClose(h), midi::kNoError);
+        Collector again;
+        ASSERT_EQ(dev.InOpen(&h, 0, &Collector::Callback, again.Instance(), kOpenFlags), midi::kNoError);
+        ASSERT_EQ(dev.InStart(h), midi::kNoError);
+        ASSERT_TRUE(dev.SendShort(0, 0x90));
+        ASSERT_TRUE(again.WaitForData(1));
+        EXPECT_EQ(dev.InClose(h), midi::kNoError);
+        EXPECT_EQ(dev.OutClose(o), midi::kNoError);
+    }
+}
+
+// What an application does when its devices go, a hundred times with data flowing:
+// wait for the buffers, unprepare, close; the device comes back at alternating
+// indexes. In the end no handle is open, every header is back and unprepared, no
+// callback ran after its close returned, and every short message fed was either
+// delivered or counted as dropped.
+TEST(VirtualMidiHotplug, HundredRemoveAndAddCyclesLeaveNothingBehind) {
+    struct Watch {
+        std::atomic<bool> closed{false};
+        std::atomic<int>* late;
+        std::atomic<uint64_t>* delivered;
+    };
+    std::atomic<int> late{0};
+    std::atomic<uint64_t> delivered{0};
+    auto inCb = [](InHandle, uint32_t msg, uintptr_t inst, uintptr_t, uintptr_t) {
+        auto* w = reinterpret_cast<Watch*>(inst);
+        if (w->closed.load()) ++*w->late;
+        if (msg == midi::kMimData) ++*w->delivered;
+    };
+    auto outCb = [](OutHandle, uint32_t, uintptr_t inst, uintptr_t, uintptr_t) {
+        auto* w = reinterpret_cast<Watch*>(inst);
+        if (w->closed.load()) ++*w->late;
+    };
+    auto indexOf = [](const Names& names, const std::string& name) {
+        return static_cast<uint32_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    };
+    for (DriverModel model : {DriverModel::Ideal, DriverModel::Classic}) {
+        SCOPED_TRACE(static_cast<int>(model));
+        late = 0;
+        delivered = 0;
+        VirtualMidi dev(VirtualMidi::Config{{"Key A", "Key B"}, {"Synth A", "Synth B"}, model});
+        // Every long send is still pending when its device goes.
+        dev.SetOutHoldsLong(0, true);
+        std::atomic<bool> feeding{true};
+        std::atomic<uint64_t> fed{0};
+        // Index 0 always exists: one of the two inputs is listed at any time.
+        std::thread feeder([&] {
+            while (feeding.load()) {
+                dev.SendShort(0, 0x90);
+                ++fed;
+            }
+        });
+        Buffer in[2] = {Buffer(8), Buffer(8)};
+        Buffer out(8);
+        for (int cycle = 0; cycle < 100; ++cycle) {
+            SCOPED_TRACE(cycle);
+            Watch inWatch{{false}, &late, &delivered};
+            Watch outWatch{{false}, &late, &delivered};
+            const uint32_t inId = indexOf(InNames(dev), "Key A");
+            const uint32_t outId = indexOf(OutNames(dev), "Synth A");
+            InHandle ih = nullptr;
+            OutHandle oh = nullptr;
+            ASSERT_EQ(dev.InOpen(&ih, inId, inCb, reinterpret_cast<uintptr_t>(&inWatch), kOpenFlags), midi::kNoError);
+            ASSERT_EQ(dev.OutOpen(&oh, outId, outCb, reinterpret_cast<uintptr_t>(&outWatch)), midi::kNoError);
+            for (Buffer& b : in) {
+                ASSERT_EQ(dev.InPrepareHeader(ih, &b.hdr, sizeof(Header)), midi::kNoError);
+                ASSERT_EQ(dev.InAddBuffer(ih, &b.hdr, sizeof(Header)), midi::kNoError);
+            }
+            ASSERT_EQ(dev.InStart(ih), midi::kNoError);
+            const uint8_t part[] = {0xF0, 0x7D, 0x01};
+            dev.SendSysExPart(inId, part, sizeof part);
+            out.hdr.dwFlags = 0;  // classic drivers insist
+            ASSERT_EQ(dev.OutPrepareHeader(oh, &out.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.OutLongMsg(oh, &out.hdr, sizeof(Header)), midi::kNoError);
+            std::this_thread::sleep_for(std::chrono::microseconds(50 * (cycle % 5)));
+
+            ASSERT_TRUE(dev.RemoveInput(inId));
+            ASSERT_TRUE(dev.RemoveOutput(outId));
+            ASSERT_EQ(dev.InStop(ih), midi::kNoDriver);
+            for (Buffer& b : in) {
+                ASSERT_EQ(midi::LoadFlags(b.hdr), midi::kMhdrPrepared | midi::kMhdrDone);
+                ASSERT_EQ(dev.InUnprepareHeader(ih, &b.hdr, sizeof(Header)), midi::kNoError);
+            }
+            ASSERT_EQ(dev.InClose(ih), midi::kNoError);
+            inWatch.closed = true;
+            // The send comes back a moment after the removal, as the engine sees it.
+            const auto giveUp = std::chrono::steady_clock::now() + kWait;
+            while (!(midi::LoadFlags(out.hdr) & midi::kMhdrDone)) {
+                ASSERT_LT(std::chrono::steady_clock::now(), giveUp);
+                std::this_thread::sleep_for(100us);
+            }
+            ASSERT_EQ(dev.OutUnprepareHeader(oh, &out.hdr, sizeof(Header)), midi::kNoError);
+            ASSERT_EQ(dev.OutClose(oh), midi::kNoError);
+            outWatch.closed = true;
+
+            ASSERT_TRUE(dev.AddInput("Key A", static_cast<uint32_t>(cycle % 2)));
+            ASSERT_TRUE(dev.AddOutput("Synth A", static_cast<uint32_t>((cycle + 1) % 2)));
+        }
+        feeding = false;
+        feeder.join();
+        EXPECT_EQ(dev.InHandleCount(), 0u);
+        EXPECT_EQ(dev.OutHandleCount(), 0u);
+        EXPECT_EQ(late.load(), 0);
+        const Names names = InNames(dev);
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_EQ(dev.InPreparedCount(indexOf(names, "Key A")), 0u);
+        EXPECT_EQ(dev.OutPreparedCount(indexOf(OutNames(dev), "Synth A")), 0u);
+        uint64_t dropped = 0;
+        for (uint32_t id = 0; id < 2; ++id) dropped += dev.InDropCounts(id).shortMessages;
+        EXPECT_EQ(fed.load(), delivered.load() + dropped);
+        EXPECT_EQ(dev.OutRecordSize(indexOf(OutNames(dev), "Synth A")), 0u);  // held, then gone: nothing sent
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -28,6 +29,7 @@ constexpr int64_t kCableUsPerByte = 320;
 constexpr uint8_t kShortEvent = 0;        // MIM_DATA
 constexpr uint8_t kLongEvent = 1;         // system-exclusive bytes into queued buffers
 constexpr uint8_t kEmptyBufferEvent = 2;  // the next queued buffer back with no bytes
+constexpr uint8_t kLongPartEvent = 3;     // system-exclusive bytes of a message that goes on
 
 // A fed message waiting for the delivery thread. Long data lives in a byte store
 // beside the queue, so feeding a short message allocates nothing once the queue has
@@ -191,7 +193,7 @@ struct VirtualMidi::InPort {
     size_t logCapacity = 0;
 
     void CountDrop(const InEvent& e, size_t bytesLost) {
-        if (e.kind == kLongEvent) {
+        if (e.kind == kLongEvent || e.kind == kLongPartEvent) {
             dropSysEx.fetch_add(1, std::memory_order_relaxed);
             dropSysExBytes.fetch_add(bytesLost, std::memory_order_relaxed);
         } else if (e.kind == kShortEvent) {
@@ -239,12 +241,19 @@ struct VirtualMidi::InOpening {
     bool busy = false;     // a header is being filled or a callback runs, on busyThread
     std::thread::id busyThread;
     bool closing = false;
+    // The device was removed: written under VirtualMidi::mu_ and this mutex, so
+    // either lock reads it.
+    bool gone = false;
+    bool silent = false;  // open across a resume: delivers nothing any more
     int idleWaiters = 0;
     uint32_t generation = 0;
     Clock::time_point startTime;
     std::vector<InEvent> pending;
     std::vector<uint8_t> pendingBytes;
     std::deque<Header*> queue;
+    // Bytes of a system-exclusive message still arriving, for the front queued buffer;
+    // written into it when it is handed back.
+    std::vector<uint8_t> held;
 
     InHandle Handle() const { return reinterpret_cast<InHandle>(token); }
     uint32_t StampMs() const {
@@ -283,6 +292,9 @@ struct VirtualMidi::OutOpening {
     int calling = 0;
     int idleWaiters = 0;
     bool closing = false;
+    // The device was removed. Written under VirtualMidi::mu_ and this mutex; atomic
+    // because a short send looks at it under the handle table's lock alone.
+    std::atomic<bool> gone{false};
     std::thread completer;  // started with the first late send
 
     OutHandle Handle() const { return reinterpret_cast<OutHandle>(token); }
@@ -337,7 +349,7 @@ bool VirtualMidi::ParseConfig(const char* text, Config* out) {
     return true;
 }
 
-VirtualMidi::VirtualMidi(Config config) {
+VirtualMidi::VirtualMidi(Config config) : addedModel_(config.model) {
     for (size_t i = 0; i < config.inputs.size(); ++i) {
         inPorts_.push_back(std::make_unique<InPort>());
         inPorts_.back()->name = std::move(config.inputs[i]);
@@ -350,6 +362,8 @@ VirtualMidi::VirtualMidi(Config config) {
         ApplyOutModel(*port, config.OutModel(i));
         outPorts_.push_back(std::move(port));
     }
+    for (auto& p : inPorts_) inList_.push_back(p.get());
+    for (auto& p : outPorts_) outList_.push_back(p.get());
 }
 
 VirtualMidi::~VirtualMidi() {
@@ -395,6 +409,16 @@ int64_t VirtualMidi::NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
+VirtualMidi::InPort* VirtualMidi::InAt(uint32_t id) const {
+    std::lock_guard<std::mutex> g(listMu_);
+    return id < inList_.size() ? inList_[id] : nullptr;
+}
+
+VirtualMidi::OutPort* VirtualMidi::OutAt(uint32_t id) const {
+    std::lock_guard<std::mutex> g(listMu_);
+    return id < outList_.size() ? outList_[id] : nullptr;
+}
+
 std::shared_ptr<VirtualMidi::InOpening> VirtualMidi::FindIn(InHandle h) const {
     std::lock_guard<std::mutex> g(mu_);
     auto it = inOpen_.find(TokenOf(h));
@@ -409,34 +433,42 @@ std::shared_ptr<VirtualMidi::OutOpening> VirtualMidi::FindOut(OutHandle h) const
 
 // ---- input ------------------------------------------------------------------------
 
-uint32_t VirtualMidi::InGetNumDevs() { return static_cast<uint32_t>(inPorts_.size()); }
+uint32_t VirtualMidi::InGetNumDevs() {
+    std::lock_guard<std::mutex> g(listMu_);
+    return static_cast<uint32_t>(inList_.size());
+}
 
 Result VirtualMidi::InGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    if (id >= inPorts_.size()) return kBadDeviceId;
-    Result r = inPorts_[id]->capsResult;
+    const InPort* port = InAt(id);
+    if (!port) return kBadDeviceId;
+    Result r = port->capsResult;
     if (r != kNoError) return r;
-    CopyName(inPorts_[id]->name, name);
+    CopyName(port->name, name);
     return kNoError;
 }
 
 Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr_t instance, uint32_t flags) {
     if (handle == nullptr) return kInvalParam;
-    if (id >= inPorts_.size()) return kBadDeviceId;
+    if (!InAt(id)) return kBadDeviceId;
     if ((flags & kCallbackTypeMask) != kCallbackFunction) return kInvalFlag;
     if (cb == nullptr) return kInvalParam;
-    InPort& port = *inPorts_[id];
-    Result refusal = port.openResult;
-    if (refusal != kNoError) return refusal;
 
     auto o = std::make_shared<InOpening>();
-    o->port = &port;
     o->cb = cb;
     o->instance = instance;
     o->pending.reserve(kInitialEvents);
     o->pendingBytes.reserve(kInitialBytes);
     {
         std::lock_guard<std::mutex> g(mu_);
+        // Looked up again under mu_: a device removed meanwhile must not get a handle
+        // that missed its removal.
+        InPort* found = InAt(id);
+        if (!found) return kBadDeviceId;
+        InPort& port = *found;
+        Result refusal = port.openResult;
+        if (refusal != kNoError) return refusal;
         if (port.exclusive && port.openCount > 0) return kAllocated;
+        o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
         // std::thread reports a system out of threads by throwing; this call
@@ -461,6 +493,7 @@ Result VirtualMidi::InStart(InHandle h) {
     if (!o) return kInvalHandle;
     std::lock_guard<std::mutex> lk(o->mu);
     if (o->closing) return kInvalHandle;
+    if (o->gone) return kNoDriver;
     if (!o->started) {
         o->started = true;
         ++o->generation;
@@ -472,6 +505,17 @@ Result VirtualMidi::InStart(InHandle h) {
 Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
     std::unique_lock<std::mutex> lk(o.mu);
     const bool self = o.InsideCallback();
+    if (o.gone) {
+        // The driver of a removed device answers no more calls, but the buffers it
+        // had are on their way back on the delivery thread; waiting for them keeps
+        // the stop guarantee for whoever closes its wake event next.
+        if (!self) {
+            ++o.idleWaiters;
+            o.idle.wait(lk, [&] { return !o.busy && o.queue.empty(); });
+            --o.idleWaiters;
+        }
+        return kNoDriver;
+    }
     o.started = false;
     o.DropPending();
     // A callback that stops its own device must not wait for itself; every other
@@ -486,13 +530,18 @@ Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
 
     std::deque<Header*> back;
     back.swap(o.queue);
+    std::vector<uint8_t> held;
+    held.swap(o.held);
     const uintptr_t stamp = o.StampMs();
     // Busy while the headers go back, so that a stop or close from a third thread
     // waits for these callbacks too.
     if (!self) o.BeginBusy(std::this_thread::get_id());
     lk.unlock();
     for (Header* hdr : back) {
-        hdr->dwBytesRecorded = 0;
+        // The front buffer goes back with the part of a message it was filled with.
+        if (!held.empty()) std::memcpy(hdr->lpData, held.data(), held.size());
+        hdr->dwBytesRecorded = static_cast<uint32_t>(held.size());
+        held.clear();
         StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
         o.cb(o.Handle(), kMimLongData, o.instance, reinterpret_cast<uintptr_t>(hdr), stamp);
     }
@@ -530,9 +579,12 @@ Result VirtualMidi::InClose(InHandle h) {
         o->DropPending();
         o->work.notify_all();
         inOpen_.erase(it);
-        InPort& port = *o->port;
-        port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-        --port.openCount;
+        // A removed device's handles left its openings when it went.
+        if (!o->gone) {
+            InPort& port = *o->port;
+            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
+            --port.openCount;
+        }
     }
     // The delivery thread ends once a callback it is running has returned; joining
     // it, and waiting for a reset that hands headers back on another thread, is what
@@ -552,6 +604,10 @@ Result VirtualMidi::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
     std::shared_ptr<InOpening> o = FindIn(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size) || hdr->lpData == nullptr) return kInvalParam;
+    {
+        std::lock_guard<std::mutex> lk(o->mu);
+        if (o->gone) return kNoDriver;
+    }
     uint32_t f = LoadFlags(*hdr);
     // Storing the flags of a header the device may hold would race with the device's
     // own store; a prepared header is left alone.
@@ -581,6 +637,7 @@ Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
     std::lock_guard<std::mutex> lk(o->mu);
     if (o->closing) return kInvalHandle;
+    if (o->gone) return kNoDriver;
     uint32_t f = LoadFlags(*hdr);
     if (!(f & kMhdrPrepared)) return kUnprepared;
     if (f & kMhdrInQueue) return kStillPlaying;
@@ -592,23 +649,27 @@ Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
 }
 
 bool VirtualMidi::FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_t* bytes, size_t n) {
-    if (inId >= inPorts_.size()) return false;
-    InPort& port = *inPorts_[inId];
+    InPort* found;
     bool reached = false;
     {
         std::lock_guard<std::mutex> g(mu_);
-        for (InOpening* o : port.openings) {
+        // Looked up under mu_, so that a removal is either wholly before or after.
+        found = InAt(inId);
+        if (!found) return false;
+        // Asleep, no device hears anything.
+        for (InOpening* o : found->openings) {
+            if (suspended_) break;
             std::lock_guard<std::mutex> lk(o->mu);
-            if (!o->started) continue;
+            if (!o->started || o->silent) continue;
             InEvent e{o->pendingBytes.size(), n, msg, o->generation, kind};
-            if (kind == kLongEvent) o->pendingBytes.insert(o->pendingBytes.end(), bytes, bytes + n);
+            if (kind == kLongEvent || kind == kLongPartEvent) o->pendingBytes.insert(o->pendingBytes.end(), bytes, bytes + n);
             o->pending.push_back(e);
             // The delivery thread sleeps only on an empty queue.
             if (o->pending.size() == 1) o->work.notify_one();
             reached = true;
         }
     }
-    if (!reached) port.CountDrop(InEvent{0, n, msg, 0, kind}, n);
+    if (!reached) found->CountDrop(InEvent{0, n, msg, 0, kind}, n);
     return reached;
 }
 
@@ -619,6 +680,11 @@ bool VirtualMidi::SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n) {
     return FeedIn(inId, kLongEvent, 0, bytes, n);
 }
 
+bool VirtualMidi::SendSysExPart(uint32_t inId, const uint8_t* bytes, size_t n) {
+    if (bytes == nullptr || n == 0) return false;
+    return FeedIn(inId, kLongPartEvent, 0, bytes, n);
+}
+
 bool VirtualMidi::HandBackEmptyBuffer(uint32_t inId) { return FeedIn(inId, kEmptyBufferEvent, 0, nullptr, 0); }
 
 void VirtualMidi::DeliveryLoop(InOpening* o) {
@@ -627,20 +693,25 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
     const std::thread::id self = std::this_thread::get_id();
     std::vector<InEvent> batch;
     std::vector<uint8_t> bytes;
+    std::vector<uint8_t> held;
     batch.reserve(kInitialEvents);
     bytes.reserve(kInitialBytes);
 
     std::unique_lock<std::mutex> lk(o->mu);
-    // Hands the front queued buffer back holding n bytes from src, with kMimLongData.
-    // Called with lk held and a buffer queued; returns with lk held.
+    // Hands the front queued buffer back holding the bytes held for it and then n
+    // bytes from src, with kMimLongData. Called with lk held and a buffer queued;
+    // returns with lk held.
     auto handBack = [&](const uint8_t* src, size_t n) {
         Header* hdr = o->queue.front();
         o->queue.pop_front();
+        held.swap(o->held);
         const uintptr_t stamp = o->StampMs();
         o->BeginBusy(self);
         lk.unlock();
-        if (n > 0) std::memcpy(hdr->lpData, src, n);
-        hdr->dwBytesRecorded = static_cast<uint32_t>(n);
+        if (!held.empty()) std::memcpy(hdr->lpData, held.data(), held.size());
+        if (n > 0) std::memcpy(hdr->lpData + held.size(), src, n);
+        hdr->dwBytesRecorded = static_cast<uint32_t>(held.size() + n);
+        held.clear();
         // The application polls the flags and reads the bytes once it sees done, so
         // the flags go last, with release.
         StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
@@ -649,13 +720,16 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
         o->EndBusy();
     };
     for (;;) {
-        o->work.wait(lk, [&] { return o->closing || !o->pending.empty(); });
+        o->work.wait(lk, [&] { return o->closing || !o->pending.empty() || (o->gone && !o->queue.empty()); });
         if (o->closing) break;
+        // A removed device's driver hands back what it had: the buffer it was filling
+        // with what it holds, the rest empty. InAddBuffer refuses new ones meanwhile.
+        while (o->gone && !o->queue.empty()) handBack(nullptr, 0);
         // Swapping keeps both vectors' capacity, so steady feeding allocates nothing.
         batch.swap(o->pending);
         bytes.swap(o->pendingBytes);
         for (const InEvent& e : batch) {
-            if (!o->started || e.generation != o->generation) {
+            if (!o->started || o->silent || e.generation != o->generation) {
                 port.CountDrop(e, e.length);
                 continue;
             }
@@ -678,23 +752,30 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
                 o->EndBusy();
                 continue;
             }
+            const bool ends = e.kind == kLongEvent;
             size_t done = 0;
             bool lastFilled = false;  // the last buffer taken was filled to its end
             while (done < e.length) {
-                if (!o->started || e.generation != o->generation || o->queue.empty()) {
+                if (!o->started || o->silent || e.generation != o->generation || o->queue.empty()) {
                     port.CountDrop(e, e.length - done);
                     break;
                 }
-                const uint32_t length = o->queue.front()->dwBufferLength;
-                const size_t chunk = std::min<size_t>(e.length - done, length);
-                lastFilled = chunk == length;
-                handBack(bytes.data() + e.offset + done, chunk);
+                const size_t room = o->queue.front()->dwBufferLength - o->held.size();
+                const size_t chunk = std::min<size_t>(e.length - done, room);
+                lastFilled = chunk == room;
+                const uint8_t* src = bytes.data() + e.offset + done;
                 done += chunk;
+                if (lastFilled || (ends && done == e.length)) {
+                    handBack(src, chunk);
+                } else {
+                    // The message goes on: the buffer stays with the device.
+                    o->held.insert(o->held.end(), src, src + chunk);
+                }
             }
             // A classic driver that has filled a buffer to its end does not know yet
             // that the message is over; it learns so from the end byte and then hands
             // back the next buffer with nothing in it.
-            if (done == e.length && lastFilled && port.emptyAfterExactFill && o->started &&
+            if (ends && done == e.length && lastFilled && port.emptyAfterExactFill && o->started && !o->silent &&
                 e.generation == o->generation && !o->queue.empty()) {
                 handBack(nullptr, 0);
             }
@@ -707,24 +788,24 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
 
 // ---- output -----------------------------------------------------------------------
 
-uint32_t VirtualMidi::OutGetNumDevs() { return static_cast<uint32_t>(outPorts_.size()); }
+uint32_t VirtualMidi::OutGetNumDevs() {
+    std::lock_guard<std::mutex> g(listMu_);
+    return static_cast<uint32_t>(outList_.size());
+}
 
 Result VirtualMidi::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    if (id >= outPorts_.size()) return kBadDeviceId;
-    Result r = outPorts_[id]->capsResult;
+    const OutPort* port = OutAt(id);
+    if (!port) return kBadDeviceId;
+    Result r = port->capsResult;
     if (r != kNoError) return r;
-    CopyName(outPorts_[id]->name, name);
+    CopyName(port->name, name);
     return kNoError;
 }
 
 Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) {
     if (handle == nullptr) return kInvalParam;
-    if (id >= outPorts_.size()) return kBadDeviceId;
-    OutPort& port = *outPorts_[id];
-    Result refusal = port.openResult;
-    if (refusal != kNoError) return refusal;
+    if (!OutAt(id)) return kBadDeviceId;
     auto o = std::make_shared<OutOpening>();
-    o->port = &port;
     o->cb = cb;
     o->instance = instance;
     // kMomOpen below is counted from before the handle can be found, so that a close
@@ -732,7 +813,15 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
     if (cb) o->calling = 1;
     {
         std::lock_guard<std::mutex> g(mu_);
+        // Looked up again under mu_: a device removed meanwhile must not get a handle
+        // that missed its removal.
+        OutPort* found = OutAt(id);
+        if (!found) return kBadDeviceId;
+        OutPort& port = *found;
+        Result refusal = port.openResult;
+        if (refusal != kNoError) return refusal;
         if (port.exclusive && port.openCount > 0) return kAllocated;
+        o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
         {
@@ -771,9 +860,12 @@ Result VirtualMidi::OutClose(OutHandle h) {
             std::lock_guard<std::mutex> t(outTableMu_);
             outOpen_.erase(it);
         }
-        OutPort& port = *o->port;
-        port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-        --port.openCount;
+        // A removed device's handles left its openings when it went.
+        if (!o->gone) {
+            OutPort& port = *o->port;
+            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
+            --port.openCount;
+        }
     }
     // With closing set no new callback is counted; waiting for the counted ones (on
     // the completion thread, or on threads inside OutLongMsg or OutReset) and joining
@@ -794,6 +886,7 @@ Result VirtualMidi::OutReset(OutHandle h) {
     if (!o) return kInvalHandle;
     std::unique_lock<std::mutex> lk(o->mu);
     if (o->closing) return kInvalHandle;
+    if (o->gone) return kNoDriver;
     // A wedged driver says it reset and keeps its buffers.
     if (o->port->holdsLong || o->pending.empty()) return kNoError;
     std::vector<Header*> back;
@@ -835,6 +928,7 @@ Result VirtualMidi::OutShortMsg(OutHandle h, uint32_t msg) {
         std::lock_guard<std::mutex> g(outTableMu_);
         auto it = outOpen_.find(TokenOf(h));
         if (it == outOpen_.end()) return kInvalHandle;
+        if (it->second->gone.load(std::memory_order_relaxed)) return kNoDriver;
         port = it->second->port;
     }
     Record(*port, false, msg, nullptr, 0, nullptr);
@@ -845,6 +939,7 @@ Result VirtualMidi::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size) || hdr->lpData == nullptr) return kInvalParam;
+    if (o->gone.load(std::memory_order_relaxed)) return kNoDriver;
     uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
     if (f != 0 && o->port->strictPrepare) return kInvalParam;
@@ -885,6 +980,7 @@ Result VirtualMidi::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
 
     std::unique_lock<std::mutex> lk(o->mu);
     if (o->closing) return kInvalHandle;
+    if (o->gone) return kNoDriver;
     auto completeNow = [&] {
         StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
         if (o->cb) ++o->calling;
@@ -921,7 +1017,19 @@ Result VirtualMidi::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
 
 void VirtualMidi::CompletionLoop(OutOpening* o) {
     std::unique_lock<std::mutex> lk(o->mu);
+    std::vector<Header*> back;
     while (!o->closing) {
+        // A removed device's driver fails what it still had to send: every pending
+        // send comes back done, unsent, held or not.
+        if (o->gone && !o->pending.empty()) {
+            back.clear();
+            for (const PendingLong& p : o->pending) back.push_back(p.hdr);
+            o->pending.clear();
+            if (o->cb) ++o->calling;
+            for (Header* hdr : back) StoreFlags(*hdr, (LoadFlags(*hdr) & ~kMhdrInQueue) | kMhdrDone);
+            if (o->cb) CallOutDone(*o, lk, back.data(), back.size());
+            continue;
+        }
         // SetOutHoldsLong notifies when it lets go.
         if (o->pending.empty() || o->port->holdsLong) {
             o->cv.wait(lk);
@@ -942,6 +1050,137 @@ void VirtualMidi::CompletionLoop(OutOpening* o) {
     }
 }
 
+// ---- devices that go and come ----------------------------------------------------
+
+namespace {
+
+// Takes the removed device of this name that left last out of `removed`, or null.
+template <class Port>
+Port* TakeRemoved(std::vector<Port*>& removed, const std::string& name) {
+    for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
+        if ((*it)->name != name) continue;
+        Port* port = *it;
+        removed.erase(std::next(it).base());
+        return port;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool VirtualMidi::RemoveInput(uint32_t id) {
+    std::lock_guard<std::mutex> g(mu_);
+    InPort* port;
+    {
+        std::lock_guard<std::mutex> l(listMu_);
+        if (id >= inList_.size()) return false;
+        port = inList_[id];
+        inList_.erase(inList_.begin() + id);
+        inRemoved_.push_back(port);
+    }
+    // The handles stay in the handle table, valid until closed, but leave the port:
+    // nothing fed to the port reaches them, and a fresh open after the device comes
+    // back is not refused for a handle of the gone one.
+    for (InOpening* o : port->openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        o->gone = true;
+        o->started = false;
+        o->DropPending();
+        o->work.notify_all();
+    }
+    port->openings.clear();
+    port->openCount = 0;
+    return true;
+}
+
+bool VirtualMidi::RemoveOutput(uint32_t id) {
+    std::lock_guard<std::mutex> g(mu_);
+    OutPort* port;
+    {
+        std::lock_guard<std::mutex> l(listMu_);
+        if (id >= outList_.size()) return false;
+        port = outList_[id];
+        outList_.erase(outList_.begin() + id);
+        outRemoved_.push_back(port);
+    }
+    for (OutOpening* o : port->openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        o->gone.store(true, std::memory_order_relaxed);
+        // Pending sends mean a completion thread is there to hand them back.
+        o->cv.notify_all();
+    }
+    port->openings.clear();
+    port->openCount = 0;
+    return true;
+}
+
+bool VirtualMidi::AddInput(const std::string& name, std::optional<uint32_t> atIndex) {
+    if (name.empty()) return false;
+    std::lock_guard<std::mutex> l(listMu_);
+    const size_t index = atIndex ? *atIndex : inList_.size();
+    if (index > inList_.size()) return false;
+    InPort* port = TakeRemoved(inRemoved_, name);
+    if (!port) {
+        auto made = std::make_unique<InPort>();
+        made->name = name;
+        ApplyInModel(*made, addedModel_);
+        port = made.get();
+        inPorts_.push_back(std::move(made));
+    }
+    inList_.insert(inList_.begin() + static_cast<std::ptrdiff_t>(index), port);
+    return true;
+}
+
+bool VirtualMidi::AddOutput(const std::string& name, std::optional<uint32_t> atIndex) {
+    if (name.empty()) return false;
+    std::lock_guard<std::mutex> l(listMu_);
+    const size_t index = atIndex ? *atIndex : outList_.size();
+    if (index > outList_.size()) return false;
+    OutPort* port = TakeRemoved(outRemoved_, name);
+    if (!port) {
+        auto made = std::make_unique<OutPort>();
+        made->name = name;
+        made->rec.reserve(kInitialRecord);
+        ApplyOutModel(*made, addedModel_);
+        port = made.get();
+        outPorts_.push_back(std::move(made));
+    }
+    outList_.insert(outList_.begin() + static_cast<std::ptrdiff_t>(index), port);
+    return true;
+}
+
+bool VirtualMidi::Suspend() {
+    std::lock_guard<std::mutex> g(mu_);
+    if (suspended_) return false;
+    suspended_ = true;
+    return true;
+}
+
+bool VirtualMidi::Resume() {
+    std::lock_guard<std::mutex> g(mu_);
+    if (!suspended_) return false;
+    suspended_ = false;
+    // The driver lost its device's input across the sleep and does not say so: the
+    // handle answers as before and delivers nothing, until it is closed.
+    for (auto& kv : inOpen_) {
+        InOpening& o = *kv.second;
+        std::lock_guard<std::mutex> lk(o.mu);
+        o.silent = true;
+        o.DropPending();
+    }
+    return true;
+}
+
+size_t VirtualMidi::InHandleCount() const {
+    std::lock_guard<std::mutex> g(mu_);
+    return inOpen_.size();
+}
+
+size_t VirtualMidi::OutHandleCount() const {
+    std::lock_guard<std::mutex> t(outTableMu_);
+    return outOpen_.size();
+}
+
 // ---- knobs ------------------------------------------------------------------------
 
 void VirtualMidi::ApplyInModel(InPort& port, DriverModel model) {
@@ -957,35 +1196,39 @@ void VirtualMidi::ApplyOutModel(OutPort& port, DriverModel model) {
 }
 
 void VirtualMidi::SetModel(DriverModel model) {
+    // Removed devices too: one that comes back is of the model set last.
+    std::lock_guard<std::mutex> g(listMu_);
     for (auto& p : inPorts_) ApplyInModel(*p, model);
     for (auto& p : outPorts_) ApplyOutModel(*p, model);
 }
 void VirtualMidi::SetInModel(uint32_t id, DriverModel model) {
-    if (id < inPorts_.size()) ApplyInModel(*inPorts_[id], model);
+    if (InPort* p = InAt(id)) ApplyInModel(*p, model);
 }
 void VirtualMidi::SetOutModel(uint32_t id, DriverModel model) {
-    if (id < outPorts_.size()) ApplyOutModel(*outPorts_[id], model);
+    if (OutPort* p = OutAt(id)) ApplyOutModel(*p, model);
 }
 void VirtualMidi::SetInOpenResult(uint32_t id, Result result) {
-    if (id < inPorts_.size()) inPorts_[id]->openResult = result;
+    if (InPort* p = InAt(id)) p->openResult = result;
 }
 void VirtualMidi::SetOutOpenResult(uint32_t id, Result result) {
-    if (id < outPorts_.size()) outPorts_[id]->openResult = result;
+    if (OutPort* p = OutAt(id)) p->openResult = result;
 }
 void VirtualMidi::SetInExclusive(uint32_t id, bool exclusive) {
-    if (id < inPorts_.size()) inPorts_[id]->exclusive = exclusive;
+    if (InPort* p = InAt(id)) p->exclusive = exclusive;
 }
 void VirtualMidi::SetOutExclusive(uint32_t id, bool exclusive) {
-    if (id < outPorts_.size()) outPorts_[id]->exclusive = exclusive;
+    if (OutPort* p = OutAt(id)) p->exclusive = exclusive;
 }
 void VirtualMidi::SetOutLongDelay(uint32_t id, std::chrono::microseconds delay) {
-    if (id >= outPorts_.size()) return;
-    outPorts_[id]->delayUs = static_cast<int64_t>(delay.count());
-    outPorts_[id]->usPerByte = 0;
+    OutPort* p = OutAt(id);
+    if (!p) return;
+    p->delayUs = static_cast<int64_t>(delay.count());
+    p->usPerByte = 0;
 }
 void VirtualMidi::SetOutHoldsLong(uint32_t id, bool hold) {
-    if (id >= outPorts_.size()) return;
-    OutPort& port = *outPorts_[id];
+    OutPort* found = OutAt(id);
+    if (!found) return;
+    OutPort& port = *found;
     std::lock_guard<std::mutex> g(mu_);
     port.holdsLong = hold;
     // Wakes the completion threads, which sleep while the device holds their sends.
@@ -995,21 +1238,22 @@ void VirtualMidi::SetOutHoldsLong(uint32_t id, bool hold) {
     }
 }
 void VirtualMidi::SetInHoldsBuffers(uint32_t id, bool hold) {
-    if (id < inPorts_.size()) inPorts_[id]->holdsBuffers = hold;
+    if (InPort* p = InAt(id)) p->holdsBuffers = hold;
 }
 void VirtualMidi::SetInCapsResult(uint32_t id, Result result) {
-    if (id < inPorts_.size()) inPorts_[id]->capsResult = result;
+    if (InPort* p = InAt(id)) p->capsResult = result;
 }
 void VirtualMidi::SetOutCapsResult(uint32_t id, Result result) {
-    if (id < outPorts_.size()) outPorts_[id]->capsResult = result;
+    if (OutPort* p = OutAt(id)) p->capsResult = result;
 }
 
 // ---- records and queries ----------------------------------------------------------
 
 VirtualMidi::InDrops VirtualMidi::InDropCounts(uint32_t inId) const {
     InDrops d;
-    if (inId >= inPorts_.size()) return d;
-    const InPort& p = *inPorts_[inId];
+    const InPort* found = InAt(inId);
+    if (!found) return d;
+    const InPort& p = *found;
     d.shortMessages = p.dropShort.load(std::memory_order_relaxed);
     d.sysExMessages = p.dropSysEx.load(std::memory_order_relaxed);
     d.sysExBytes = p.dropSysExBytes.load(std::memory_order_relaxed);
@@ -1018,8 +1262,9 @@ VirtualMidi::InDrops VirtualMidi::InDropCounts(uint32_t inId) const {
 
 std::vector<VirtualMidi::OutEvent> VirtualMidi::OutRecord(uint32_t outId) const {
     std::vector<OutEvent> out;
-    if (outId >= outPorts_.size()) return out;
-    const OutPort& p = *outPorts_[outId];
+    const OutPort* found = OutAt(outId);
+    if (!found) return out;
+    const OutPort& p = *found;
     std::lock_guard<std::mutex> g(p.recMu);
     out.resize(p.rec.size());
     for (size_t i = 0; i < p.rec.size(); ++i) {
@@ -1033,29 +1278,33 @@ std::vector<VirtualMidi::OutEvent> VirtualMidi::OutRecord(uint32_t outId) const 
 }
 
 size_t VirtualMidi::OutRecordSize(uint32_t outId) const {
-    if (outId >= outPorts_.size()) return 0;
-    std::lock_guard<std::mutex> g(outPorts_[outId]->recMu);
-    return outPorts_[outId]->rec.size();
+    const OutPort* p = OutAt(outId);
+    if (!p) return 0;
+    std::lock_guard<std::mutex> g(p->recMu);
+    return p->rec.size();
 }
 
 void VirtualMidi::ClearOutRecord(uint32_t outId) {
-    if (outId >= outPorts_.size()) return;
-    std::lock_guard<std::mutex> g(outPorts_[outId]->recMu);
-    outPorts_[outId]->rec.clear();
-    outPorts_[outId]->recBytes.clear();
+    OutPort* p = OutAt(outId);
+    if (!p) return;
+    std::lock_guard<std::mutex> g(p->recMu);
+    p->rec.clear();
+    p->recBytes.clear();
 }
 
 void VirtualMidi::ReserveOutRecord(uint32_t outId, size_t events, size_t longBytes) {
-    if (outId >= outPorts_.size()) return;
-    OutPort& p = *outPorts_[outId];
+    OutPort* found = OutAt(outId);
+    if (!found) return;
+    OutPort& p = *found;
     std::lock_guard<std::mutex> g(p.recMu);
     p.rec.reserve(p.rec.size() + events);
     p.recBytes.reserve(p.recBytes.size() + longBytes);
 }
 
 bool VirtualMidi::WaitForOutEvents(uint32_t outId, size_t count, std::chrono::milliseconds timeout) const {
-    if (outId >= outPorts_.size()) return false;
-    const OutPort& p = *outPorts_[outId];
+    const OutPort* found = OutAt(outId);
+    if (!found) return false;
+    const OutPort& p = *found;
     std::unique_lock<std::mutex> lk(p.recMu);
     ++p.recWaiters;
     bool ok = p.recCv.wait_for(lk, timeout, [&] { return p.rec.size() >= count; });
@@ -1064,8 +1313,9 @@ bool VirtualMidi::WaitForOutEvents(uint32_t outId, size_t count, std::chrono::mi
 }
 
 void VirtualMidi::EnableCallbackLog(uint32_t inId, size_t capacity) {
-    if (inId >= inPorts_.size()) return;
-    InPort& p = *inPorts_[inId];
+    InPort* found = InAt(inId);
+    if (!found) return;
+    InPort& p = *found;
     std::lock_guard<std::mutex> g(p.logMu);
     p.log.clear();
     p.log.shrink_to_fit();
@@ -1075,55 +1325,59 @@ void VirtualMidi::EnableCallbackLog(uint32_t inId, size_t capacity) {
 }
 
 std::vector<int64_t> VirtualMidi::CallbackLog(uint32_t inId) const {
-    if (inId >= inPorts_.size()) return {};
-    std::lock_guard<std::mutex> g(inPorts_[inId]->logMu);
-    return inPorts_[inId]->log;
+    const InPort* p = InAt(inId);
+    if (!p) return {};
+    std::lock_guard<std::mutex> g(p->logMu);
+    return p->log;
 }
 
 bool VirtualMidi::IsInOpen(uint32_t id) const { return InOpenCount(id) > 0; }
 bool VirtualMidi::IsOutOpen(uint32_t id) const { return OutOpenCount(id) > 0; }
 
 int VirtualMidi::InOpenCount(uint32_t id) const {
-    if (id >= inPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
-    return inPorts_[id]->openCount;
+    const InPort* p = InAt(id);
+    return p ? p->openCount : 0;
 }
 
 int VirtualMidi::OutOpenCount(uint32_t id) const {
-    if (id >= outPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
-    return outPorts_[id]->openCount;
+    const OutPort* p = OutAt(id);
+    return p ? p->openCount : 0;
 }
 
 uint64_t VirtualMidi::InOpensTotal(uint32_t id) const {
-    if (id >= inPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
-    return inPorts_[id]->opensTotal;
+    const InPort* p = InAt(id);
+    return p ? p->opensTotal : 0;
 }
 
 uint64_t VirtualMidi::OutOpensTotal(uint32_t id) const {
-    if (id >= outPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
-    return outPorts_[id]->opensTotal;
+    const OutPort* p = OutAt(id);
+    return p ? p->opensTotal : 0;
 }
 
 size_t VirtualMidi::InPreparedCount(uint32_t id) const {
-    if (id >= inPorts_.size()) return 0;
-    std::lock_guard<std::mutex> g(inPorts_[id]->prepMu);
-    return inPorts_[id]->prepared.size();
+    const InPort* p = InAt(id);
+    if (!p) return 0;
+    std::lock_guard<std::mutex> g(p->prepMu);
+    return p->prepared.size();
 }
 
 size_t VirtualMidi::OutPreparedCount(uint32_t id) const {
-    if (id >= outPorts_.size()) return 0;
-    std::lock_guard<std::mutex> g(outPorts_[id]->prepMu);
-    return outPorts_[id]->prepared.size();
+    const OutPort* p = OutAt(id);
+    if (!p) return 0;
+    std::lock_guard<std::mutex> g(p->prepMu);
+    return p->prepared.size();
 }
 
 size_t VirtualMidi::InQueuedCount(uint32_t id) const {
-    if (id >= inPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
+    const InPort* p = InAt(id);
+    if (!p) return 0;
     size_t n = 0;
-    for (InOpening* o : inPorts_[id]->openings) {
+    for (InOpening* o : p->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         n += o->queue.size();
     }
@@ -1131,10 +1385,11 @@ size_t VirtualMidi::InQueuedCount(uint32_t id) const {
 }
 
 size_t VirtualMidi::OutPendingCount(uint32_t id) const {
-    if (id >= outPorts_.size()) return 0;
     std::lock_guard<std::mutex> g(mu_);
+    const OutPort* p = OutAt(id);
+    if (!p) return 0;
     size_t n = 0;
-    for (OutOpening* o : outPorts_[id]->openings) {
+    for (OutOpening* o : p->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         n += o->pending.size();
     }
@@ -1143,9 +1398,10 @@ size_t VirtualMidi::OutPendingCount(uint32_t id) const {
 
 std::vector<const Header*> VirtualMidi::InQueuedHeaders(uint32_t id) const {
     std::vector<const Header*> v;
-    if (id >= inPorts_.size()) return v;
     std::lock_guard<std::mutex> g(mu_);
-    for (InOpening* o : inPorts_[id]->openings) {
+    const InPort* p = InAt(id);
+    if (!p) return v;
+    for (InOpening* o : p->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         v.insert(v.end(), o->queue.begin(), o->queue.end());
     }
@@ -1154,9 +1410,10 @@ std::vector<const Header*> VirtualMidi::InQueuedHeaders(uint32_t id) const {
 
 std::vector<const Header*> VirtualMidi::OutPendingHeaders(uint32_t id) const {
     std::vector<const Header*> v;
-    if (id >= outPorts_.size()) return v;
     std::lock_guard<std::mutex> g(mu_);
-    for (OutOpening* o : outPorts_[id]->openings) {
+    const OutPort* p = OutAt(id);
+    if (!p) return v;
+    for (OutOpening* o : p->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         for (const PendingLong& p : o->pending) v.push_back(p.hdr);
     }

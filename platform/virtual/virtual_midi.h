@@ -19,7 +19,10 @@
 // - each device follows a driver model (DriverModel below): the idealised contract
 //   above, or the classic Windows driver stack with its single-client outputs, long
 //   sends at cable speed or inside the call, the empty buffer an input hands back
-//   while running, and the header flags it insists on.
+//   while running, and the header flags it insists on;
+// - devices go and come while the program runs (RemoveInput, AddInput, Suspend and
+//   Resume below), as USB devices that are unplugged and plugged back, and computers
+//   that sleep, do on Windows.
 //
 // Threads. The Backend calls may come from any thread, as with winmm. The knobs,
 // the feeding calls (SendShort, SendSysEx, HandBackEmptyBuffer) and the queries may be called from any
@@ -157,7 +160,8 @@ public:
     Result InStop(InHandle h) override;
     // Stops input and hands every queued header back, each with a kMimLongData
     // callback from the calling thread, in queue order, before returning (a wedged
-    // input, SetInHoldsBuffers, keeps them).
+    // input, SetInHoldsBuffers, keeps them): with zero bytes, but the one that a
+    // system-exclusive message in parts (SendSysExPart) is filling with what it holds.
     Result InReset(InHandle h) override;
     // kStillPlaying while headers are queued (the device stays open and running);
     // otherwise ends the delivery thread, sends kMimClose from the calling thread
@@ -237,6 +241,52 @@ public:
     void SetInCapsResult(uint32_t id, Result result);
     void SetOutCapsResult(uint32_t id, Result result);
 
+    // ---- devices that go and come -------------------------------------------------
+    // Any thread, at any time. Ids are indexes into the current device lists, which
+    // these calls change as Windows' enumeration does.
+    //
+    // Removal (a device unplugged): the device leaves its list; the devices after it
+    // move down one index, so an open of its old index reaches the next device, and
+    // its name is no longer listed. Handles open on it stay valid handles of a gone
+    // device; they never come back to life, also when the device is added again:
+    // - output: OutShortMsg, OutLongMsg, OutReset and OutPrepareHeader answer
+    //   kNoDriver. Long sends pending at removal come back done, without being
+    //   recorded, a moment later from the handle's completion thread (kMomDone), held
+    //   or not. OutClose answers kStillPlaying until they are back, then closes.
+    // - input: nothing more is delivered; data fed before removal that was not yet
+    //   delivered is dropped and counted. The queued buffers come back a moment later
+    //   from the delivery thread, each with kMimLongData: the one being filled (by
+    //   SendSysExPart, or while removal happens) with what it holds, the others with
+    //   zero bytes, held (SetInHoldsBuffers) or not. InAddBuffer, InPrepareHeader,
+    //   InStart, InStop and InReset answer kNoDriver; InStop and InReset still keep
+    //   the stop guarantee, waiting until the buffers are back (except from inside a
+    //   callback of the handle). InClose answers kStillPlaying until they are back.
+    // - unpreparing and closing work as before, so the application can clean up.
+    // False when id is not listed.
+    bool RemoveInput(uint32_t id);
+    bool RemoveOutput(uint32_t id);
+    // Adding (a device plugged in): the device appears at index atIndex (default: the
+    // end); the devices from there on move up one. A name that a removed device had
+    // brings that device back (the one removed last, with its knobs, drop counts and
+    // output record), possibly at another index than before; any other name is a new
+    // device of the configuration's model. Either way it opens afresh. False for an
+    // empty name or an index past the end.
+    bool AddInput(const std::string& name, std::optional<uint32_t> atIndex = std::nullopt);
+    bool AddOutput(const std::string& name, std::optional<uint32_t> atIndex = std::nullopt);
+    // Power sleep. While suspended, data fed to any input is dropped and counted. On
+    // resume every input handle open then goes silent for good, without any error, as
+    // inputs often do after a sleep on Windows: fed data is dropped and counted, no
+    // more kMimData or filled kMimLongData, and every call answers as before (InReset
+    // still hands queued buffers back empty, so the handle can be closed). Closing
+    // and opening the device again makes it deliver. Outputs keep working. Suspend
+    // is false when already suspended, Resume when not suspended.
+    bool Suspend();
+    bool Resume();
+    // Handles open now, of listed and of removed devices (a leaked handle of a gone
+    // device shows here and nowhere else).
+    size_t InHandleCount() const;
+    size_t OutHandleCount() const;
+
     // ---- feeding inputs ----------------------------------------------------------
     // Any thread. Reaches every open handle of input inId that is started; returns
     // false (and counts a drop) when it reaches none, or when inId is out of range
@@ -246,6 +296,13 @@ public:
     // One system-exclusive message, spread over as many queued buffers as it needs.
     // Bytes that find no queued buffer are dropped and counted.
     bool SendSysEx(uint32_t inId, const uint8_t* bytes, size_t n);
+    // Bytes of a system-exclusive message that goes on: they fill queued buffers like
+    // SendSysEx, each handed back once full, but the last buffer they reach stays with
+    // the device partly filled, as a driver keeps the buffer it is filling until the
+    // message ends. The next SendSysExPart or SendSysEx goes on filling it; SendSysEx
+    // ends the message and hands it back. InReset and removal hand it back with what
+    // it holds. A part that loses bytes counts as one system-exclusive drop.
+    bool SendSysExPart(uint32_t inId, const uint8_t* bytes, size_t n);
     // Any model. The next queued buffer of every started handle of input inId is
     // handed back done with zero bytes (kMimLongData), after the data fed before
     // this call and through the same delivery thread, as a driver does that returns
@@ -313,6 +370,8 @@ private:
 
     std::shared_ptr<InOpening> FindIn(InHandle h) const;
     std::shared_ptr<OutOpening> FindOut(OutHandle h) const;
+    InPort* InAt(uint32_t id) const;
+    OutPort* OutAt(uint32_t id) const;
     bool FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_t* bytes, size_t n);
     void DeliveryLoop(InOpening* o);
     void CompletionLoop(OutOpening* o);
@@ -323,12 +382,24 @@ private:
     void Record(OutPort& port, bool isLong, uint32_t msg, const uint8_t* bytes, size_t n, Header* done);
     Result StopOpening(InOpening& o, bool reset);
 
+    // Every device there has been, listed or removed. A port is never freed before the
+    // backend: handles of a removed device keep pointing at it.
     std::vector<std::unique_ptr<InPort>> inPorts_;
     std::vector<std::unique_ptr<OutPort>> outPorts_;
+    // The device lists as enumerated now, and the removed devices in the order they
+    // left (the last one of a name is the one that comes back). Guarded by listMu_,
+    // which is taken last: nothing else is locked while it is held.
+    mutable std::mutex listMu_;
+    std::vector<InPort*> inList_;
+    std::vector<OutPort*> outList_;
+    std::vector<InPort*> inRemoved_;
+    std::vector<OutPort*> outRemoved_;
+    DriverModel addedModel_;  // the model of a device added under a new name
 
     // Guards the handle tables and the open counts. Never held while a callback runs
     // or while a thread is joined; taken before any port or opening mutex.
     mutable std::mutex mu_;
+    bool suspended_ = false;  // guarded by mu_
     uintptr_t nextToken_ = 0x10;
     std::unordered_map<uintptr_t, std::shared_ptr<InOpening>> inOpen_;
     // Output handles also have a lock of their own, taken inside mu_ where the table

@@ -33,7 +33,7 @@ static_assert(kBadDeviceId == MMSYSERR_BADDEVICEID && kAllocated == MMSYSERR_ALL
 static_assert(kInvalHandle == MMSYSERR_INVALHANDLE && kNoMem == MMSYSERR_NOMEM, "results");
 static_assert(kInvalFlag == MMSYSERR_INVALFLAG && kInvalParam == MMSYSERR_INVALPARAM, "results");
 static_assert(kUnprepared == MIDIERR_UNPREPARED && kStillPlaying == MIDIERR_STILLPLAYING, "results");
-static_assert(kNotReady == MIDIERR_NOTREADY, "results");
+static_assert(kNotReady == MIDIERR_NOTREADY && kNoDriver == MMSYSERR_NODRIVER, "results");
 static_assert(kMimOpen == MIM_OPEN && kMimClose == MIM_CLOSE && kMimData == MIM_DATA, "messages");
 static_assert(kMimLongData == MIM_LONGDATA && kMimError == MIM_ERROR && kMimLongError == MIM_LONGERROR, "messages");
 static_assert(kMomOpen == MOM_OPEN && kMomClose == MOM_CLOSE && kMomDone == MOM_DONE, "messages");

@@ -13,6 +13,14 @@ inline std::string ToUtf8(const std::wstring& w) {
     return s;
 }
 
+inline std::string ToCp932(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(932, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(932, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
 inline std::string Cp932ToUtf8(const std::string& s) {
     if (s.empty()) return s;
     const int n = ::MultiByteToWideChar(932, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);

@@ -12,6 +12,11 @@
 //   kavo_driver now                     the time on the clock of those time stamps
 //   kavo_driver wait-dump OUT N [ms]    like dump, once OUT holds at least N events
 //   kavo_driver clear OUT               forget what OUT received
+//   kavo_driver device-remove in|out ID        unplug virtual device ID (later ones move down)
+//   kavo_driver device-add in|out NAME [INDEX] plug in a device so named, at INDEX (default:
+//                                       the end); a removed device's name brings it back
+//   kavo_driver device-sleep            the computer sleeps
+//   kavo_driver device-resume           it wakes: the inputs open now go silent
 //   kavo_driver command ID              a tray menu command (WM_COMMAND ID)
 //   kavo_driver close                   the tray menu's close command
 //   kavo_driver box-text CAPTION [ms]   wait for a message box so captioned; print its texts
@@ -425,7 +430,7 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|command|close|box-text|box-ok|icon|menu|menu-items|menu-key|menu-gone|right-click-focus ...\n");
+    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|device-remove|device-add|device-sleep|device-resume|command|close|box-text|box-ok|icon|menu|menu-items|menu-key|menu-gone|right-click-focus ...\n");
     return 2;
 }
 
@@ -495,6 +500,26 @@ int main(int argc, char** argv) {
         if (argc != 3 || !ParseU32(argv[2], 10, &a)) return Usage();
         return Request(testctl::kClearOutput, &a, sizeof(a)) == 1 ? 0 : 1;
     }
+    if (command == "device-remove" || command == "device-add") {
+        const bool add = command == "device-add";
+        if (argc < 4 || argc > (add ? 5 : 4)) return Usage();
+        const std::string kind = argv[2];
+        if (kind != "in" && kind != "out") return Usage();
+        testctl::DeviceChange change = {kind == "out" ? 1u : 0u, testctl::kAtEnd};
+        if (!add && !ParseU32(argv[3], 10, &change.index)) return Usage();
+        if (add && argc == 5 && !ParseU32(argv[4], 10, &change.index)) return Usage();
+        std::vector<uint8_t> payload(sizeof(change));
+        std::memcpy(payload.data(), &change, sizeof(change));
+        if (add) {
+            // The program's device names are code page 932 text.
+            const std::string name = ToCp932(FromUtf8(argv[3]));
+            if (name.empty()) return Usage();
+            payload.insert(payload.end(), name.begin(), name.end());
+        }
+        return Request(add ? testctl::kDeviceAdd : testctl::kDeviceRemove, payload.data(), payload.size()) == 1 ? 0 : 1;
+    }
+    if (command == "device-sleep") return Request(testctl::kDeviceSleep, nullptr, 0) == 1 ? 0 : 1;
+    if (command == "device-resume") return Request(testctl::kDeviceResume, nullptr, 0) == 1 ? 0 : 1;
     if (command == "command" || command == "close") {
         if (command == "close") {
             a = ID_APP_CLOSE;

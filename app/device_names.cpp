@@ -22,12 +22,16 @@ std::vector<std::string> Names(uint32_t count, CapsQuery query) {
 
 bool Named(const char* name) { return name && name[0] != '\0'; }
 
-void Follow(int32_t& index, char (&name)[kDeviceNameSize], const std::vector<std::string>& present) {
+std::string Wanted(const char* name) { return std::string(name, strnlen(name, kDeviceNameSize)); }
+
+// Returns whether the route's device is missing.
+bool Follow(int32_t& index, char (&name)[kDeviceNameSize], const std::vector<std::string>& present) {
     if (!Named(name)) {
         DeviceNameAt(name, index, present);
-        return;
+        return false;
     }
     index = FollowDevice(index, name, present);
+    return index != NO_DEVICE && DeviceMissing(name, present);
 }
 
 }  // namespace
@@ -37,7 +41,7 @@ std::vector<std::string> PresentOutputNames() { return Names(midi::OutGetNumDevs
 
 int32_t FollowDevice(int32_t index, const char* name, const std::vector<std::string>& present) {
     if (index == NO_DEVICE || !Named(name)) return index;
-    const std::string wanted(name, strnlen(name, kDeviceNameSize));
+    const std::string wanted = Wanted(name);
     if (index >= 0 && static_cast<size_t>(index) < present.size() && present[static_cast<size_t>(index)] == wanted)
         return index;
     int32_t found = -1;
@@ -55,13 +59,23 @@ void DeviceNameAt(char (&name)[kDeviceNameSize], int32_t index, const std::vecto
     Cp932CopyCut(name, present[static_cast<size_t>(index)].c_str(), kDeviceNameSize - 1);
 }
 
-void FollowDevicesByName(KavoSettings& s) {
+bool DeviceMissing(const char* name, const std::vector<std::string>& present) {
+    if (!Named(name)) return false;
+    const std::string wanted = Wanted(name);
+    for (const std::string& p : present)
+        if (p == wanted) return false;
+    return true;
+}
+
+MissingDevices FollowDevicesByName(KavoSettings& s) {
     const std::vector<std::string> ins = PresentInputNames();
     const std::vector<std::string> outs = PresentOutputNames();
+    MissingDevices missing;
     for (int r = 0; r < 2; ++r) {
         Follow(s.routeSettings[r].MIDIIn, s.routeNames[r].in, ins);
         Follow(s.routeSettings[r].MIDIOut, s.routeNames[r].out, outs);
-        Follow(s.activeIn[r], s.activeNames[r].in, ins);
-        Follow(s.activeOut[r], s.activeNames[r].out, outs);
+        missing.in[r] = Follow(s.activeIn[r], s.activeNames[r].in, ins);
+        missing.out[r] = Follow(s.activeOut[r], s.activeNames[r].out, outs);
     }
+    return missing;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/settings_model.h"
+#include "engine/engine.h"
 
 // The names of the present input (output) devices, in device order; "" for a device
 // whose capabilities cannot be read (it matches no stored name).
@@ -17,15 +18,20 @@ std::vector<std::string> PresentOutputNames();
 
 // The device a route opens: index, unless the name (stored with it) no longer matches
 // the device at index but matches exactly one present device, which it then selects.
-// No name, or a name that matches several devices or none, leaves index as it is (and
-// its failure to open is reported as it always was). NO_DEVICE stays unassigned.
+// No name, or a name that matches several devices or none, leaves index as it is.
+// NO_DEVICE stays unassigned.
 int32_t FollowDevice(int32_t index, const char* name, const std::vector<std::string>& present);
+
+// A stored name that no present device has: the route waits for its device rather
+// than open whatever device now sits at its index. No name is never missing.
+bool DeviceMissing(const char* name, const std::vector<std::string>& present);
 
 // The name of the device at index, for storing beside it ("" when there is none).
 void DeviceNameAt(char (&name)[kDeviceNameSize], int32_t index, const std::vector<std::string>& present);
 
-// What every start of the routes does first: the stored assignment (so that the port
-// setup dialog shows and stores the device found) and the active one follow their
-// names; a route with a device but no name yet (settings of an older version) takes
-// the name of the device at its index.
-void FollowDevicesByName(KavoSettings& s);
+// What every start of the routes, and every automatic attempt, does first: the stored
+// assignment (so that the port setup dialog shows and stores the device found) and the
+// active one follow their names; a route with a device but no name yet (settings of an
+// older version) takes the name of the device at its index. Returns which devices of
+// the active assignment are missing.
+MissingDevices FollowDevicesByName(KavoSettings& s);

@@ -8,8 +8,9 @@ namespace {
 // The settings whose routes follow their devices' names at every start: those the
 // engine is bound to (once the engine is bound elsewhere, these may be gone).
 KavoSettings* followed = nullptr;
-void FollowBound() {
-    if (followed && &EngineSettings() == followed) FollowDevicesByName(*followed);
+MissingDevices FollowBound() {
+    if (followed && &EngineSettings() == followed) return FollowDevicesByName(*followed);
+    return MissingDevices{};
 }
 }  // namespace
 
@@ -30,7 +31,7 @@ int16_t TransposeSemitonesFor(int32_t tOctave) {
 void SeedEngine(KavoSettings& s) {
     BindEngineSettings(&s);
     followed = &s;
-    SetBeforeStartHook(&FollowBound);
+    SetBeforeOpenHook(&FollowBound);
     velConvertOn = s.VelConvertion ? 1 : 0;
     transposeOn = s.TransPose ? 1 : 0;
     metronomeOn = 0;  // the stored Metronome switch does not start it at start-up

@@ -89,6 +89,11 @@ extern std::recursive_mutex outputLock[2];
 // handed may be held or half sent as well, and each long send would again cost its
 // caller the whole deadline. A later StartRoutes opens the device afresh.
 extern Relaxed<int32_t> outputUnusable[2];
+// 1 once a device answered that it is gone (kNoDriver, kError): per route for inputs,
+// per opened output (OutputIndex) for outputs. Nothing more is sent to a lost output;
+// HealRoutes closes lost devices. Cleared when the device closes.
+extern Relaxed<int32_t> inputLost[2];
+extern Relaxed<int32_t> outputLost[2];
 
 // ---- operations -----------------------------------------------------------------
 // The settings the engine reads: the active assignment (StartRoutes) and Port and
@@ -96,13 +101,46 @@ extern Relaxed<int32_t> outputUnusable[2];
 void BindEngineSettings(const KavoSettings* settings);
 // Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
 void SetStatusListener(void (*listener)());
-// Called as the first step of StartRoutes, on the user-interface thread, before the
-// active assignment is read (the program lets the routes follow their devices' names
-// there). Null: nothing.
-void SetBeforeStartHook(void (*hook)());
+// Which devices of the active assignment the program found missing: a device is
+// named, but no present device has that name. Its route then waits for it rather than
+// open whatever device now sits at its old index.
+struct MissingDevices {
+    bool in[2] = {false, false};
+    bool out[2] = {false, false};
+};
+// Called on the user-interface thread before the active assignment is read, as the
+// first step of StartRoutes and of every HealRoutes (the program lets the routes
+// follow their devices' names there and says which are missing). Null: nothing.
+void SetBeforeOpenHook(MissingDevices (*hook)());
 
 void StartRoutes();
 void StopRoutes();
+
+// ---- routes that follow their devices -------------------------------------------
+// While the routes run, a device may go (unplugged, asleep) or be held by another
+// program. The engine notices what it can on its own (a send or a buffer the device
+// answers with kNoDriver or kError) and tells the program through the loss listener;
+// the program also hears the system's device notices. Either way the program lets the
+// device lists settle and calls HealRoutes, again with growing pauses while a route
+// still waits. Nothing here shows a box.
+enum class RouteWait : int32_t { None = 0, Input = 1, Output = 2 };
+// Which device route r waits for: the one that could not be opened, or was lost, the
+// last time the route was started or healed. None while it is open, after a stop,
+// and for a route that only closed because the other route failed a start.
+RouteWait RouteWaitsFor(int r);
+// Route r forwards: its input and output are both open.
+bool RouteOpen(int r);
+// Called when the engine finds a device gone or a route waiting, from the worker
+// thread too: it must only post (no lock, no wait).
+void SetDeviceLossListener(void (*listener)());
+// The user-interface thread's automatic attempt. While the routes run (engineRunning),
+// closes what is gone (lost, missing from the lists, an input that answers kNoDriver)
+// or, with reopenAll (after a sleep, when inputs go silent without an error),
+// everything; then opens every configured route that is not open, by the assignment
+// the before-open hook leaves. Held notes of a closed input get their note-offs at
+// once. The other route keeps forwarding throughout: its input keeps filling its
+// ring while the worker is briefly held. True when nothing is left waiting.
+bool HealRoutes(bool reopenAll);
 // Wakes the worker to look at its settings again. An idle worker sleeps with no
 // time-out, so whoever switches the metronome on calls this after setting metronomeOn;
 // every other setting takes effect from the next message or beat.

@@ -11,8 +11,36 @@ using EngineClock = std::chrono::steady_clock;
 // The settings bound by BindEngineSettings (built-in defaults until then).
 const KavoSettings& EngineSettings();
 
-// Calls the hook set by SetBeforeStartHook, if any.
-void RunBeforeStartHook();
+// Calls the hook set by SetBeforeOpenHook, if any (nothing missing without one).
+MissingDevices RunBeforeOpenHook();
+
+// ---- devices that go -------------------------------------------------------------
+// A device that answers kNoDriver (removed) or kError (its driver failed) is gone.
+inline bool Gone(midi::Result r) { return r == midi::kNoError ? false : r == midi::kNoDriver || r == midi::kError; }
+// Marks route r's input, or opened output i, lost and tells the loss listener (once
+// per loss). Any thread.
+void MarkInputLost(int r);
+void MarkOutputLost(int i);
+// Opened output i takes messages: neither wedged (outputUnusable) nor lost.
+inline bool OutputTakes(int i) { return outputUnusable[i] != 1 && outputLost[i] != 1; }
+// One short message to opened output i; an answer that the device is gone marks it
+// lost. The caller holds outputLock[i], or no worker runs.
+void SendShortTo(int i, midi::OutHandle out, uint32_t m);
+
+// ---- the worker held while the routes run -----------------------------------------
+// HealRoutes holds the worker to change the devices it reads: workerHold makes it end
+// without stopping anything (the inputs keep their buffers and their callbacks keep
+// filling the rings); outputDropping[i] says opened output i is about to be closed,
+// so a long message in flight there is left with the device rather than waited for.
+// inputFresh[r]: route r's input opened since the worker last started; the next
+// worker queues its buffers and gathers its SysEx afresh. Written only while no
+// worker runs.
+extern Relaxed<int32_t> workerHold;
+extern bool outputDropping[2];
+extern bool inputFresh[2];
+// Leaves output i's long message in flight with its device (its buffer is parked and
+// freed when the device closes), without marking the output unusable.
+void AbandonLong(int i);
 
 // The metronome's step with Port read once by the caller (the worker, which holds
 // that output's lock), and the tempo it plays at.

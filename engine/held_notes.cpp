@@ -54,15 +54,15 @@ uint32_t ForwardedMessage(int r, uint32_t m, bool transform) {
 
 void ReleaseHeldNotes(int r) {
     midi::OutHandle out = routeOut[r];
-    const bool send = out && outputUnusable[OutputIndex(r)] != 1;
+    const int i = OutputIndex(r);
     for (uint32_t ch = 0; ch < 16; ++ch) {
         for (uint32_t key = 0; key < 128; ++key) {
             uint8_t& sent = sentKey[r][ch][key];
             if (sent == kNone) continue;
-            if (send) midi::OutShortMsg(out, (0x80 | ch) | (KeyOf(sent) << 8));
+            if (out && OutputTakes(i)) SendShortTo(i, out, (0x80 | ch) | (KeyOf(sent) << 8));
             sent = kNone;
         }
-        if (send && (sustainDown[r] & (1u << ch))) midi::OutShortMsg(out, (0xB0 | ch) | (64u << 8));
+        if (out && OutputTakes(i) && (sustainDown[r] & (1u << ch))) SendShortTo(i, out, (0xB0 | ch) | (64u << 8));
     }
     sustainDown[r] = 0;
 }

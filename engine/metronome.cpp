@@ -32,10 +32,10 @@ uint32_t Velocity(int32_t volume, uint8_t accent) {
     return static_cast<uint32_t>(v < 0 ? 0 : (v > 127 ? 127 : v));
 }
 
-void PlayNote(midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity) {
+void PlayNote(int i, midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity) {
     if (!out) return;  // Port names a closed output: the beat is lost, nothing else
-    midi::OutShortMsg(out, (0x80 | ch) | (key << 8));
-    midi::OutShortMsg(out, (0x90 | ch) | (key << 8) | (velocity << 16));
+    SendShortTo(i, out, (0x80 | ch) | (key << 8));
+    SendShortTo(i, out, (0x90 | ch) | (key << 8) | (velocity << 16));
 }
 
 }  // namespace
@@ -69,13 +69,14 @@ void MetronomeStepOn(int32_t port) {
     if (beat >= kBeatsPerMeasure[meas]) beat = 0;
 
     midi::OutHandle out = port == 0 ? routeOut[0] : (port == 1 ? routeOut[1] : nullptr);
-    // An output that keeps a long message gets nothing more (the beat is lost, as on a
-    // closed output).
-    if (out && outputUnusable[OutputIndex(port)] == 1) out = nullptr;
+    // An output that keeps a long message, or is gone, gets nothing more (the beat is
+    // lost, as on a closed output).
+    const int i = out ? OutputIndex(port) : 0;
+    if (out && !OutputTakes(i)) out = nullptr;
     const uint32_t ch = Channel(s.mChannel);
     const int32_t volume = s.mVolume;
-    PlayNote(out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));
-    PlayNote(out, ch, Key(s.mClick, 33), Velocity(volume, kClickAccents[meas][beat]));
+    PlayNote(i, out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));
+    PlayNote(i, out, ch, Key(s.mClick, 33), Velocity(volume, kClickAccents[meas][beat]));
 
     ++beat;
     beatIndex = beat >= kBeatsPerMeasure[meas] ? 0 : beat;

@@ -46,8 +46,7 @@ void SendShortToAllOpen(uint32_t base) {
         // An output both routes hold gets it once.
         if (!routeOut[r] || OutputIndex(r) != r) continue;
         std::lock_guard<std::recursive_mutex> lock(outputLock[r]);
-        if (outputUnusable[r] == 1) continue;
-        for (uint32_t c = 0; c < 16; ++c) midi::OutShortMsg(routeOut[r], base + c);
+        for (uint32_t c = 0; c < 16 && OutputTakes(r); ++c) SendShortTo(r, routeOut[r], base + c);
     }
     wakeEvent.Pulse();  // a worker that found an output taken tries it again
 }
@@ -71,13 +70,26 @@ bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count)
     std::memset(&h, 0, sizeof h);  // flags zero: drivers refuse to prepare anything else
     h.lpData = b->bytes;
     h.dwBufferLength = count;
-    if (midi::OutPrepareHeader(out, &h) != midi::kNoError) return false;
-    if (midi::OutLongMsg(out, &h) != midi::kNoError) {
-        midi::OutUnprepareHeader(out, &h);
+    midi::Result res = midi::OutPrepareHeader(out, &h);
+    if (res == midi::kNoError) {
+        res = midi::OutLongMsg(out, &h);
+        if (res != midi::kNoError) midi::OutUnprepareHeader(out, &h);
+    }
+    if (res != midi::kNoError) {
+        if (Gone(res)) MarkOutputLost(i);
         return false;
     }
     flight[i] = Flight{EngineClock::now() + SendDeadline(count), false};
     return true;
+}
+
+void SendShortTo(int i, midi::OutHandle out, uint32_t m) {
+    if (Gone(midi::OutShortMsg(out, m))) MarkOutputLost(i);
+}
+
+void AbandonLong(int i) {
+    parkedBuffer[i] = outputBuffer[i];
+    outputBuffer[i] = nullptr;
 }
 
 LongState PollLong(int i, midi::OutHandle out) {
@@ -126,7 +138,7 @@ void SendLongOnRoute(int r, const uint8_t* bytes, uint32_t count) {
     {
         std::lock_guard<std::recursive_mutex> lock(outputLock[i]);
         midi::OutHandle out = routeOut[r];
-        for (uint32_t done = 0; out && outputUnusable[i] != 1 && done < count;) {
+        for (uint32_t done = 0; out && OutputTakes(i) && done < count;) {
             const uint32_t n = std::min(count - done, kMaxLongMessage);
             if (!StartLong(i, out, bytes + done, n) || FinishLong(i, out) != LongState::Done) break;
             done += n;

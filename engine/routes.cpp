@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <thread>
 #include <vector>
@@ -22,6 +23,8 @@ std::atomic<uint32_t> ringDrops[2];
 platform::WakeEvent wakeEvent;
 platform::WorkerThread workerThread;
 Relaxed<uint32_t> waitTimeout{1};
+Relaxed<int32_t> inputLost[2];
+Relaxed<int32_t> outputLost[2];
 
 const char* const kMsgCannotOpenIn1 = "MIDI-IN1をオープンできません。";
 const char* const kMsgCannotOpenOut1 = "MIDI-OUT1をオープンできません。";
@@ -33,10 +36,25 @@ namespace {
 const KavoSettings defaultSettings{};
 std::atomic<const KavoSettings*> boundSettings{&defaultSettings};
 std::atomic<void (*)()> statusListener{nullptr};
+std::atomic<void (*)()> lossListener{nullptr};
+// The user-interface thread's alone.
+RouteWait routeWait[2];
+int startStopDepth = 0;  // StartRoutes or StopRoutes is running (a box of theirs is up)
 
 void NotifyStatus() {
     if (auto fn = statusListener.load(std::memory_order_acquire)) fn();
 }
+
+void NotifyLoss() {
+    if (auto fn = lossListener.load(std::memory_order_acquire)) fn();
+}
+
+struct StartStopScope {
+    StartStopScope() { ++startStopDepth; }
+    ~StartStopScope() { --startStopDepth; }
+    StartStopScope(const StartStopScope&) = delete;
+    StartStopScope& operator=(const StartStopScope&) = delete;
+};
 
 // The body of both input callbacks. It runs on the system's callback thread and must
 // stay small: one store, one index update, one wake; no lock, no allocation.
@@ -146,14 +164,18 @@ void CloseHeldDevices() {
                   heldOut.end());
 }
 
-void CloseInput(int r) {
+// A device that is gone (HealRoutes) gets one try: its driver hands its buffers back
+// in its own time, and the other route must not wait for it; a refused close is held
+// and tried again at every later attempt, start and stop.
+void CloseInput(int r, int tries = kCloseTries) {
     midi::InHandle in = routeIn[r];
     SysExBank* bank = inputBank[r];
     routeIn[r] = nullptr;
     inputBank[r] = nullptr;
+    inputLost[r] = 0;
     // Stopped and reset, a held input delivers no more data; its callback may still
     // see MIM_LONGDATA or MIM_CLOSE, which only pulse the wake event (or nothing).
-    if (CloseInputHandle(in, bank, kCloseTries, false)) delete bank;
+    if (CloseInputHandle(in, bank, tries, false)) delete bank;
     else heldIn.push_back(HeldIn{in, bank});
     // Entries left behind belong to the session that just ended; a later start must
     // not send them to what may by then be another device.
@@ -161,7 +183,7 @@ void CloseInput(int r) {
 }
 
 // Closes opened output i, and takes it from every route that holds it.
-void CloseOutputDevice(int i) {
+void CloseOutputDevice(int i, int tries = kCloseTries) {
     midi::OutHandle out = routeOut[i];
     for (midi::OutHandle& h : routeOut)
         if (h == out) h = nullptr;
@@ -170,10 +192,11 @@ void CloseOutputDevice(int i) {
     // parked one is the device's until it closes.
     delete outputBuffer[i];
     outputBuffer[i] = nullptr;
-    if (CloseOutputHandle(out, parkedBuffer[i], kCloseTries, false)) delete parkedBuffer[i];
+    if (CloseOutputHandle(out, parkedBuffer[i], tries, false)) delete parkedBuffer[i];
     else heldOut.push_back(HeldOut{out, parkedBuffer[i]});
     parkedBuffer[i] = nullptr;
     outputUnusable[i] = 0;  // whatever opens here next is another handle
+    outputLost[i] = 0;
 }
 
 void CloseOutputs() {
@@ -186,25 +209,47 @@ void CloseRoute(int r) {
     if (routeOut[r]) CloseOutputDevice(OutputIndex(r));
 }
 
-bool OpenInput(int r, int32_t device) {
-    midi::InHandle h = nullptr;
+bool OpenInputHandle(int r, int32_t device, midi::InHandle* h) {
+    *h = nullptr;
     const midi::InCallback cb = r == 0 ? MidiInCallback1 : MidiInCallback2;
-    if (midi::InOpen(&h, static_cast<uint32_t>(device), cb, 0, midi::kCallbackFunction) != midi::kNoError) return false;
+    return midi::InOpen(h, static_cast<uint32_t>(device), cb, 0, midi::kCallbackFunction) == midi::kNoError;
+}
+
+// Route r's input from now on (no worker runs): the next worker gives it buffers.
+void InstallInput(int r, midi::InHandle h) {
     routeIn[r] = h;
+    inputLost[r] = 0;
     // Without its buffers the route still forwards short messages.
     inputBank[r] = new (std::nothrow) SysExBank;
+    inputFresh[r] = true;
+}
+
+// A device that is missing is not opened at all: its old index may now be another.
+bool OpenInput(int r, int32_t device, bool missing) {
+    midi::InHandle h = nullptr;
+    if (missing || !OpenInputHandle(r, device, &h)) return false;
+    InstallInput(r, h);
     return true;
 }
 
 // An output named by both routes is opened once: many drivers take one client only,
 // and the routes' messages to one device must be serialised anyway.
-bool OpenOutput(int r, int32_t device, const KavoSettings& s) {
-    if (r == 1 && routeOut[0] && s.activeOut[0] == device) {
+bool SharesRoute1Output(int r, const KavoSettings& s) { return r == 1 && routeOut[0] && s.activeOut[0] == s.activeOut[1]; }
+
+bool OpenOutputHandle(int32_t device, midi::OutHandle* h) {
+    *h = nullptr;
+    return midi::OutOpen(h, static_cast<uint32_t>(device), OutputCallback, 0) == midi::kNoError;
+}
+
+// A missing device is never shared either: its old index may be route 1's device.
+bool OpenOutput(int r, const KavoSettings& s, bool missing) {
+    if (missing) return false;
+    if (SharesRoute1Output(r, s)) {
         routeOut[1] = routeOut[0];
         return true;
     }
     midi::OutHandle h = nullptr;
-    if (midi::OutOpen(&h, static_cast<uint32_t>(device), OutputCallback, 0) != midi::kNoError) return false;
+    if (!OpenOutputHandle(s.activeOut[r], &h)) return false;
     routeOut[r] = h;
     return true;
 }
@@ -243,12 +288,16 @@ void MidiInCallback2(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, 
 }
 
 void StartRoutes() {
-    RunBeforeStartHook();  // before the active assignment is read: it may change there
+    StartStopScope scope;
+    // Before the active assignment is read: it may change there.
+    const MissingDevices missing = RunBeforeOpenHook();
     const KavoSettings& s = EngineSettings();
     engineRunning = 1;
     stopBegun = 0;
-    ClearHeldNotes(0);
-    ClearHeldNotes(1);
+    for (int r = 0; r < 2; ++r) {
+        ClearHeldNotes(r);
+        routeWait[r] = RouteWait::None;
+    }
     routeIn[0] = routeIn[1] = nullptr;
     routeOut[0] = routeOut[1] = nullptr;
     // Made once and never closed: a device that keeps a buffer may call back long
@@ -260,28 +309,33 @@ void StartRoutes() {
     CloseHeldDevices();  // a device we still hold would refuse the open below
 
     // A failure on either route leaves both closed: a half-started pair of routes
-    // would play one keyboard and silently not the other.
+    // would play one keyboard and silently not the other. The route that failed then
+    // waits for its device: the next device change brings both back.
     if (s.IsActiveRouteConfigured(0)) {
-        if (!OpenInput(0, s.activeIn[0])) {
+        if (!OpenInput(0, s.activeIn[0], missing.in[0])) {
+            routeWait[0] = RouteWait::Input;
             platform::ShowMessageBox(kMsgCannotOpenIn1);
             return;
         }
-        if (!OpenOutput(0, s.activeOut[0], s)) {
+        if (!OpenOutput(0, s, missing.out[0])) {
             CloseInput(0);
+            routeWait[0] = RouteWait::Output;
             platform::ShowMessageBox(kMsgCannotOpenOut1);
             return;
         }
         midi::InStart(routeIn[0]);
     }
     if (s.IsActiveRouteConfigured(1)) {
-        if (!OpenInput(1, s.activeIn[1])) {
+        if (!OpenInput(1, s.activeIn[1], missing.in[1])) {
             if (routeIn[0]) CloseRoute(0);
+            routeWait[1] = RouteWait::Input;
             platform::ShowMessageBox(kMsgCannotOpenIn2);
             return;
         }
-        if (!OpenOutput(1, s.activeOut[1], s)) {
+        if (!OpenOutput(1, s, missing.out[1])) {
             CloseInput(1);
             if (routeIn[0]) CloseRoute(0);
+            routeWait[1] = RouteWait::Output;
             platform::ShowMessageBox(kMsgCannotOpenOut2);
             return;
         }
@@ -301,10 +355,12 @@ void StartRoutes() {
 }
 
 void StopRoutes() {
+    StartStopScope scope;
     // Inputs are stopped and reset before the flag is cleared: no new message
     // arrives while the worker winds down, and every queued SysEx buffer comes back.
     stopBegun = 1;
     for (int r = 0; r < 2; ++r) {
+        routeWait[r] = RouteWait::None;
         if (!routeIn[r]) continue;
         midi::InStop(routeIn[r]);
         midi::InReset(routeIn[r]);
@@ -326,6 +382,168 @@ void StopRoutes() {
     AllSoundOff();  // once to an output both routes hold; not to one that is unusable
     CloseOutputs();
     NotifyStatus();
+}
+
+// ---- healing ---------------------------------------------------------------------------
+namespace {
+
+// Stops the worker while the routes run, so that the devices it reads can change: the
+// inputs stay started, their callbacks keep filling the rings and their buffers stay
+// with the devices, so nothing is lost; the worker only pauses for as long as the
+// handles take to change (opens and closes that wait for a driver happen outside).
+void HoldWorker() {
+    if (!workerThread.Exists()) return;
+    workerHold = 1;
+    wakeEvent.Pulse();
+    workerThread.Join();
+    workerHold = 0;
+}
+
+// A worker again, when an input is open. Should no thread be had, the inputs close
+// (their routes wait) rather than fill their rings unread.
+void ResumeWorker() {
+    if (!routeIn[0] && !routeIn[1]) return;
+    if (workerThread.Start(RouteWorker, nullptr)) return;
+    for (int r = 0; r < 2; ++r) {
+        if (!routeIn[r]) continue;
+        midi::InStop(routeIn[r]);
+        midi::InReset(routeIn[r]);
+        CloseInput(r);
+    }
+}
+
+// A started input that answers kNoDriver to being started again is gone, whatever
+// the lists say (unplugged and plugged back between two looks): starting a started
+// input does nothing to a live one.
+bool InputAnswers(int r) { return routeIn[r] && !Gone(midi::InStart(routeIn[r])); }
+
+// The same for an output, with a header prepared and unprepared again: nothing reaches
+// the wire. An output the worker is using now answers by that use.
+midi::Header probeHeader;
+char probeByte[1];
+bool OutputAnswers(int i) {
+    std::unique_lock<std::recursive_mutex> lock(outputLock[i], std::try_to_lock);
+    if (!lock.owns_lock()) return true;
+    std::memset(&probeHeader, 0, sizeof probeHeader);
+    probeHeader.lpData = probeByte;
+    probeHeader.dwBufferLength = sizeof probeByte;
+    const midi::Result res = midi::OutPrepareHeader(routeOut[i], &probeHeader);
+    if (res == midi::kNoError) midi::OutUnprepareHeader(routeOut[i], &probeHeader);
+    return !Gone(res);
+}
+
+// Closes what is gone (or everything, after a sleep). The notes route r's input held
+// get their note-offs where the output still takes them; an output that goes takes
+// its held notes with it.
+void CloseGone(bool reopenAll, const MissingDevices& missing) {
+    bool dropIn[2] = {false, false};
+    bool any = false;
+    for (int i = 0; i < 2; ++i) outputDropping[i] = false;
+    for (int r = 0; r < 2; ++r) {
+        if (routeIn[r]) dropIn[r] = reopenAll || inputLost[r] == 1 || missing.in[r] || !InputAnswers(r);
+        if (routeOut[r]) {
+            const int i = OutputIndex(r);
+            outputDropping[i] = outputDropping[i] || reopenAll || outputLost[i] == 1 || missing.out[r] || !OutputAnswers(i);
+        }
+        any = any || dropIn[r];
+    }
+    any = any || outputDropping[0] || outputDropping[1];
+    if (!any) return;
+    HoldWorker();
+    for (int r = 0; r < 2; ++r) {
+        if (!dropIn[r]) continue;
+        midi::InStop(routeIn[r]);
+        midi::InReset(routeIn[r]);
+        ReleaseHeldNotes(r);  // to an output that still takes them; forgotten otherwise
+        CloseInput(r, 1);
+        if (!reopenAll) routeWait[r] = RouteWait::Input;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!outputDropping[i] || !routeOut[i]) continue;
+        for (int r = 0; r < 2; ++r) {
+            if (!routeOut[r] || OutputIndex(r) != i) continue;
+            ReleaseHeldNotes(r);
+            if (!reopenAll && !dropIn[r]) routeWait[r] = RouteWait::Output;
+        }
+        CloseOutputDevice(i, 1);
+    }
+    for (int i = 0; i < 2; ++i) outputDropping[i] = false;
+    ResumeWorker();
+}
+
+// Opens what route r lacks. False when it still waits (routeWait says for what).
+bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
+    const bool needIn = !routeIn[r];
+    const bool needOut = !routeOut[r];
+    if (!needIn && !needOut) return true;
+    if (needIn && missing.in[r]) {
+        routeWait[r] = RouteWait::Input;
+        return false;
+    }
+    if (needOut && missing.out[r]) {
+        routeWait[r] = RouteWait::Output;
+        return false;
+    }
+    const bool shares = needOut && SharesRoute1Output(r, s);
+    // Opened outside the worker's hold: a driver may take its time to open.
+    midi::InHandle in = nullptr;
+    midi::OutHandle out = shares ? routeOut[0] : nullptr;
+    if (needIn && !OpenInputHandle(r, s.activeIn[r], &in)) {
+        routeWait[r] = RouteWait::Input;
+        return false;
+    }
+    if (needOut && !shares && !OpenOutputHandle(s.activeOut[r], &out)) {
+        if (in) CloseInputHandle(in, nullptr, kCloseTries, false);
+        routeWait[r] = RouteWait::Output;
+        return false;
+    }
+    HoldWorker();
+    if (in) {
+        ClearHeldNotes(r);
+        InstallInput(r, in);
+    }
+    if (needOut) routeOut[r] = out;
+    if (in) midi::InStart(in);
+    ResumeWorker();
+    routeWait[r] = RouteWait::None;
+    return true;
+}
+
+}  // namespace
+
+bool HealRoutes(bool reopenAll) {
+    // Not inside a start or stop (a box of theirs pumps messages), nor while stopped.
+    if (startStopDepth > 0) return false;
+    if (engineRunning != 1) return true;
+    const MissingDevices missing = RunBeforeOpenHook();
+    const KavoSettings& s = EngineSettings();
+    CloseHeldDevices();  // gone devices that refused their close before
+    CloseGone(reopenAll, missing);
+    bool allOpen = true;
+    for (int r = 0; r < 2; ++r) {
+        if (s.IsActiveRouteConfigured(r) && !OpenRoute(r, s, missing)) allOpen = false;
+        else routeWait[r] = RouteWait::None;
+    }
+    NotifyStatus();
+    return allOpen;
+}
+
+RouteWait RouteWaitsFor(int r) { return routeWait[r]; }
+
+bool RouteOpen(int r) { return routeIn[r] && routeOut[r]; }
+
+void SetDeviceLossListener(void (*listener)()) { lossListener.store(listener, std::memory_order_release); }
+
+void MarkInputLost(int r) {
+    if (inputLost[r] == 1) return;
+    inputLost[r] = 1;
+    NotifyLoss();
+}
+
+void MarkOutputLost(int i) {
+    if (outputLost[i] == 1) return;
+    outputLost[i] = 1;
+    NotifyLoss();
 }
 
 void WakeWorker() { wakeEvent.Pulse(); }

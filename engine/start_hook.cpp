@@ -1,4 +1,4 @@
-// What the program does first whenever the routes start (routes follow their devices
+// What the program does first whenever the routes open (routes follow their devices
 // by name there): kept apart from the engine, which only calls it.
 #include <atomic>
 
@@ -6,11 +6,12 @@
 #include "engine/engine_internal.h"
 
 namespace {
-std::atomic<void (*)()> beforeStart{nullptr};
+std::atomic<MissingDevices (*)()> beforeOpen{nullptr};
 }  // namespace
 
-void SetBeforeStartHook(void (*hook)()) { beforeStart.store(hook, std::memory_order_release); }
+void SetBeforeOpenHook(MissingDevices (*hook)()) { beforeOpen.store(hook, std::memory_order_release); }
 
-void RunBeforeStartHook() {
-    if (auto hook = beforeStart.load(std::memory_order_acquire)) hook();
+MissingDevices RunBeforeOpenHook() {
+    if (auto hook = beforeOpen.load(std::memory_order_acquire)) return hook();
+    return MissingDevices{};
 }

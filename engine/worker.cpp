@@ -12,6 +12,9 @@
 
 std::atomic<uint64_t> workerWakeups{0};
 std::atomic<uint64_t> workerTimeouts{0};
+Relaxed<int32_t> workerHold{0};
+bool outputDropping[2];
+bool inputFresh[2];
 
 namespace {
 
@@ -63,18 +66,21 @@ struct Gather {
 Gather gather[2];
 uint8_t gathered[2][kMaxLongMessage];
 
-void QueueBuffer(midi::InHandle in, SysExBank& b, int i) {
+// A removed input refuses its buffers: it is lost, and gets none of them again.
+void QueueBuffer(int r, midi::InHandle in, SysExBank& b, int i) {
     midi::Header& h = b.header[i];
     std::memset(&h, 0, sizeof h);
+    if (inputLost[r] == 1) return;
     h.lpData = b.buffer[i];
     h.dwBufferLength = kSysExBufferSize;
-    midi::InPrepareHeader(in, &h);
-    midi::InAddBuffer(in, &h);
+    midi::Result res = midi::InPrepareHeader(in, &h);
+    if (res == midi::kNoError) res = midi::InAddBuffer(in, &h);
+    if (Gone(res)) MarkInputLost(r);
 }
 
-void Requeue(midi::InHandle in, SysExBank& b, Gather& g) {
+void Requeue(int r, midi::InHandle in, SysExBank& b, Gather& g) {
     midi::InUnprepareHeader(in, &b.header[g.watched]);
-    QueueBuffer(in, b, g.watched);
+    QueueBuffer(r, in, b, g.watched);
     g.watched = (g.watched + 1) % kSysExBuffers;
 }
 
@@ -101,7 +107,7 @@ bool TakeSysEx(int r) {
             // has begun the reset hands them all back empty, and queueing one again
             // would give the device a buffer after it was told to return them.
             if (stopBegun == 1) break;
-            Requeue(in, *bank, g);
+            Requeue(r, in, *bank, g);
             EndMessage(g);
             took = true;
             continue;
@@ -120,7 +126,7 @@ bool TakeSysEx(int r) {
         g.last = EngineClock::now();
         took = true;
         const bool complete = data[n - 1] == 0xF7 || n < h.dwBufferLength;
-        Requeue(in, *bank, g);
+        Requeue(r, in, *bank, g);
         if (complete) EndMessage(g);
     }
     return took;
@@ -133,7 +139,7 @@ bool SendGathered(int r) {
     if (!g.ready) return false;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
-    if (out && outputUnusable[i] != 1) {
+    if (out && OutputTakes(i)) {
         if (inFlight[i] || (openFor[i] >= 0 && openFor[i] != r) || !TakeOutput(i)) return false;
         // A message the device refuses to take is lost, as one sent to a closed output.
         if (g.count > 0) inFlight[i] = StartLong(i, out, gathered[r], g.count);
@@ -186,9 +192,9 @@ uint32_t DrainRing(int r) {
     if (read == end) return 0;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
-    const bool unusable = outputUnusable[i] == 1;
+    const bool unusable = !OutputTakes(i);
     const bool busy = Busy(i);
-    // A wedged output takes nothing, but the ring keeps moving.
+    // A wedged or lost output takes nothing, but the ring keeps moving.
     if (!unusable && !busy && !TakeOutput(i)) return 0;
     const bool transform = transformRoute == r && (velConvertOn == 1 || transposeOn == 1);
     uint32_t taken = 0;
@@ -200,7 +206,7 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         m = ForwardedMessage(r, m, transform);
-        if (!unusable && out) midi::OutShortMsg(out, m);
+        if (!unusable && out && OutputTakes(i)) SendShortTo(i, out, m);
         ++taken;
     }
     if (!unusable && !busy) LetGo(i);
@@ -221,7 +227,7 @@ bool RunMetronome() {
         return true;
     }
     const int i = OutputIndex(port);
-    if (outputUnusable[i] == 1) return true;
+    if (!OutputTakes(i)) return true;
     const uint32_t interval = 60000u / MetronomeTempo(EngineSettings().mTempo);
     if (platform::TickCount() - lastTickTime <= interval) return true;  // nothing due
     if (Busy(i) || !TakeOutput(i)) return false;
@@ -232,7 +238,7 @@ bool RunMetronome() {
 
 bool MetronomeOutputUsable() {
     const int32_t port = EngineSettings().Port;
-    return port < 0 || port > 1 || !routeOut[port] || outputUnusable[OutputIndex(port)] != 1;
+    return port < 0 || port > 1 || !routeOut[port] || OutputTakes(OutputIndex(port));
 }
 
 // ---- waiting --------------------------------------------------------------------
@@ -299,11 +305,15 @@ bool UnprepareReturnedHeaders(midi::InHandle in, SysExBank& bank) {
 
 void RouteWorker(void*) {
     void* proAudio = platform::JoinProAudioClass();
+    // An input that was open under the worker before it was held keeps its buffers
+    // with the device and what it has gathered.
     for (int r = 0; r < 2; ++r) {
+        if (!inputFresh[r]) continue;
+        inputFresh[r] = false;
         gather[r] = Gather{};
         gather[r].last = EngineClock::now();
         if (!routeIn[r] || !inputBank[r]) continue;
-        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(routeIn[r], *inputBank[r], i);
+        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(r, routeIn[r], *inputBank[r], i);
     }
     for (int i = 0; i < 2; ++i) {
         held[i] = inFlight[i] = false;
@@ -326,7 +336,7 @@ void RouteWorker(void*) {
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
-        if (engineRunning == 0) break;
+        if (engineRunning == 0 || workerHold == 1) break;
         const bool soon = EngineClock::now() - now < kSpinAfterWork;
         PollFlights();
         EndStalledMessages(EngineClock::now());
@@ -341,14 +351,18 @@ void RouteWorker(void*) {
         dense = busy && soon;
         tickWaits = !RunMetronome();
     }
-    // Bytes a device may still read stay ours until it is done with them.
+    // Bytes a device may still read stay ours until it is done with them; an output
+    // about to be closed because it is gone keeps them, parked, until it closes.
+    const bool stopping = engineRunning == 0;
     for (int i = 0; i < 2; ++i) {
-        if (inFlight[i]) FinishLong(i, routeOut[i]);
+        if (inFlight[i] && !stopping && outputDropping[i]) AbandonLong(i);
+        else if (inFlight[i]) FinishLong(i, routeOut[i]);
         inFlight[i] = false;
         openFor[i] = -1;
         LetGo(i);
     }
     wakeEvent.DisablePrecise();
-    for (int r = 0; r < 2; ++r) ReleaseBuffers(r);
+    if (stopping)
+        for (int r = 0; r < 2; ++r) ReleaseBuffers(r);
     platform::LeaveProAudioClass(proAudio);
 }

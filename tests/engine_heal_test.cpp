@@ -1,0 +1,213 @@
+// Routes that follow their devices while they run: a device that goes leaves its route
+// waiting for it, the other route forwarding and no note sounding, and the route comes
+// back by itself when the device does, wherever it is listed then.
+#include <atomic>
+#include <optional>
+
+#include "engine/engine_internal.h"
+#include "tests/engine_test_support.h"
+
+namespace {
+
+std::atomic<int> losses{0};
+void CountLoss() { ++losses; }
+
+class Healing : public EngineOnModels {
+protected:
+    void SetUp() override {
+        EngineOnModels::SetUp();
+        losses = 0;
+        SetDeviceLossListener(&CountLoss);
+    }
+    void TearDown() override {
+        SetDeviceLossListener(nullptr);
+        EngineOnModels::TearDown();
+    }
+
+    template <class F>
+    static bool WaitFor(F done) {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    // Where the device so named is listed now.
+    static uint32_t InAt(const std::string& name) { return IndexOf(midi::InGetNumDevs(), &midi::InGetDevCaps, name); }
+    static uint32_t OutAt(const std::string& name) { return IndexOf(midi::OutGetNumDevs(), &midi::OutGetDevCaps, name); }
+    static uint32_t IndexOf(uint32_t n, midi::Result (*caps)(uint32_t, char (&)[midi::kNameSize]), const std::string& name) {
+        for (uint32_t j = 0; j < n; ++j) {
+            char got[midi::kNameSize] = {};
+            if (caps(j, got) == midi::kNoError && name == got) return j;
+        }
+        ADD_FAILURE() << name << " is not listed";
+        return 0;
+    }
+
+    // A note played on the keyboard so named reaches the synth so named, last.
+    bool Plays(const std::string& keys, const std::string& synth, uint32_t note) {
+        const uint32_t out = OutAt(synth);
+        const size_t before = dev.OutRecordSize(out);
+        dev.SendShort(InAt(keys), note);
+        if (!dev.WaitForOutEvents(out, before + 1, kWait)) return false;
+        const auto got = ShortMessages(out);
+        return !got.empty() && got.back() == note;
+    }
+
+    // A SysEx message played on the keyboard arrives whole at the synth.
+    bool PlaysSysEx(const std::string& keys, const std::string& synth, uint8_t tag) {
+        const std::vector<uint8_t> msg = {0xF0, 0x43, tag, 0x01, 0x02, 0xF7};
+        WaitForSysExBuffers(InAt(keys));
+        const uint32_t out = OutAt(synth);
+        const size_t before = LongMessages(out).size();
+        dev.SendSysEx(InAt(keys), msg.data(), msg.size());
+        if (!WaitFor([&] { return LongMessages(out).size() > before; })) return false;
+        return LongMessages(out).back() == msg;
+    }
+};
+
+TEST_P(Healing, ADeviceThatGoesLeavesItsRouteWaitingAndComesBackWhereverItIsListed) {
+    struct Case {
+        const char* what;
+        bool output;
+        int route;
+        const char* name;
+        std::optional<uint32_t> backAt;  // where it is plugged back: another index
+    };
+    const Case cases[] = {
+        {"route 1's keyboard", false, 0, "Key A", std::nullopt},
+        {"route 1's synth", true, 0, "Synth A", std::nullopt},
+        {"route 2's keyboard", false, 1, "Key B", 0u},
+        {"route 2's synth", true, 1, "Synth B", 0u},
+    };
+    const char* keys[] = {"Key A", "Key B"};
+    const char* synths[] = {"Synth A", "Synth B"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int other = 1 - c.route;
+        // Each case begins with the devices where the last one plugged them back.
+        Assign(0, InAt(keys[0]), OutAt(synths[0]));
+        Assign(1, InAt(keys[1]), OutAt(synths[1]));
+        StartRoutes();
+        ASSERT_TRUE(boxes.empty());
+        ASSERT_TRUE(Plays(keys[c.route], synths[c.route], 0x403C90)) << "a key held";
+        ASSERT_TRUE(c.output ? dev.RemoveOutput(OutAt(c.name)) : dev.RemoveInput(InAt(c.name)));
+        if (c.output) {
+            // The next message finds the output gone, and the program hears of it.
+            dev.SendShort(InAt(keys[c.route]), 0x403E90);
+            EXPECT_TRUE(WaitFor([] { return losses.load() > 0; }));
+        }
+        EXPECT_FALSE(HealRoutes(false));
+        EXPECT_EQ(RouteWaitsFor(c.route), c.output ? RouteWait::Output : RouteWait::Input);
+        EXPECT_FALSE(RouteOpen(c.route));
+        EXPECT_EQ(RouteWaitsFor(other), RouteWait::None);
+        if (!c.output) {
+            const auto got = ShortMessages(OutAt(synths[c.route]));
+            EXPECT_EQ(got.back(), 0x3C80u) << "the held key ends at once where it sounded";
+        }
+        EXPECT_TRUE(Plays(keys[other], synths[other], 0x404091)) << "the other route goes on";
+        EXPECT_TRUE(boxes.empty());
+
+        ASSERT_TRUE(c.output ? dev.AddOutput(c.name, c.backAt) : dev.AddInput(c.name, c.backAt));
+        EXPECT_TRUE(HealRoutes(false));
+        EXPECT_TRUE(RouteOpen(c.route));
+        EXPECT_EQ(RouteWaitsFor(c.route), RouteWait::None);
+        EXPECT_TRUE(Plays(keys[c.route], synths[c.route], 0x404190)) << "back, at its new index";
+        EXPECT_TRUE(PlaysSysEx(keys[c.route], synths[c.route], 0x10));
+        EXPECT_TRUE(Plays(keys[other], synths[other], 0x404291));
+        StopRoutes();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(HeldDeviceCount(), 0);
+        EXPECT_EQ(dev.InHandleCount() + dev.OutHandleCount(), 0u);
+    }
+}
+
+TEST_P(Healing, ANamedDeviceThatIsMissingIsNeverOpenedByItsOldIndex) {
+    Assign(0, 0, 0);
+    Assign(1, 1, 1);
+    StartRoutes();  // the names are learnt
+    StopRoutes();
+    ASSERT_TRUE(dev.RemoveInput(0));  // "Key B" now sits at index 0
+    StartRoutes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kMsgCannotOpenIn1) << "the user's start says so as it always did";
+    EXPECT_EQ(dev.InOpenCount(0), 0) << "not Key B instead";
+    EXPECT_EQ(RouteWaitsFor(0), RouteWait::Input);
+    EXPECT_FALSE(HealRoutes(false)) << "still missing";
+    EXPECT_EQ(dev.InOpenCount(0), 1) << "route 2 opened Key B at its new index";
+    ASSERT_TRUE(dev.AddInput("Key A"));
+    EXPECT_TRUE(HealRoutes(false));
+    EXPECT_TRUE(Plays("Key A", "Synth A", 0x403C90));
+    EXPECT_TRUE(Plays("Key B", "Synth B", 0x403C91));
+    EXPECT_EQ(boxes.size(), 1u) << "no box for an automatic attempt";
+}
+
+TEST_P(Healing, AfterASleepEveryRouteIsOpenedAgainAndItsHeldNotesEnd) {
+    Assign(0, 0, 0);
+    Assign(1, 1, 0);  // both into one synth
+    StartRoutes();
+    ASSERT_TRUE(Plays("Key A", "Synth A", 0x403C90));
+    ASSERT_TRUE(dev.Suspend());
+    ASSERT_TRUE(dev.Resume());
+    dev.SendShort(0, 0x403E90);  // silent: the inputs went deaf without an error
+    EXPECT_TRUE(HealRoutes(true));
+    EXPECT_EQ(ShortMessages(0).back(), 0x3C80u) << "the key held before the sleep ends";
+    EXPECT_TRUE(Plays("Key A", "Synth A", 0x404090));
+    EXPECT_TRUE(Plays("Key B", "Synth A", 0x404191));
+    EXPECT_EQ(dev.OutOpenCount(0), 1) << "one output for both again";
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_P(Healing, AnOutputAnotherProgramHoldsIsTriedAgainUntilItIsFree) {
+    dev.SetOutModel(0, midi::DriverModel::Classic);  // one client at a time
+    Assign(0, 0, 0);
+    StartRoutes();
+    ASSERT_TRUE(dev.RemoveOutput(0));
+    ASSERT_TRUE(dev.AddOutput("Synth A"));
+    midi::OutHandle other = nullptr;
+    ASSERT_EQ(midi::OutOpen(&other, OutAt("Synth A")), midi::kNoError) << "another program is quicker";
+    EXPECT_FALSE(HealRoutes(false));
+    EXPECT_EQ(RouteWaitsFor(0), RouteWait::Output);
+    EXPECT_FALSE(HealRoutes(false)) << "still held";
+    ASSERT_EQ(midi::OutClose(other), midi::kNoError);
+    EXPECT_TRUE(HealRoutes(false));
+    EXPECT_TRUE(Plays("Key A", "Synth A", 0x403C90));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// A hundred unplug-and-replug cycles of route 1's devices, with route 2 playing
+// throughout: every note and SysEx message played while the devices are there
+// arrives, and nothing is left behind (handles, buffers, memory held for devices).
+TEST_P(Healing, AHundredCyclesLoseNothingAndLeakNothing) {
+    Assign(0, 0, 0);
+    Assign(1, 1, 1);
+    StartRoutes();
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_TRUE(Plays("Key A", "Synth A", 0x400090u | (static_cast<uint32_t>(cycle) << 8)));
+        ASSERT_TRUE(dev.RemoveInput(InAt("Key A")));
+        ASSERT_TRUE(dev.RemoveOutput(OutAt("Synth A")));
+        ASSERT_FALSE(HealRoutes(false));
+        ASSERT_TRUE(Plays("Key B", "Synth B", 0x400091u | (static_cast<uint32_t>(cycle) << 8)));
+        const std::optional<uint32_t> at = cycle % 2 ? std::optional<uint32_t>(0) : std::nullopt;
+        ASSERT_TRUE(dev.AddInput("Key A", at));
+        ASSERT_TRUE(dev.AddOutput("Synth A", at));
+        ASSERT_TRUE(HealRoutes(false));
+        ASSERT_TRUE(PlaysSysEx("Key A", "Synth A", static_cast<uint8_t>(cycle)));
+    }
+    StopRoutes();
+    EXPECT_EQ(HeldDeviceCount(), 0);
+    EXPECT_EQ(BytesLeftWithDevices(), 0u);
+    EXPECT_EQ(dev.InHandleCount() + dev.OutHandleCount(), 0u);
+    for (const char* keys : {"Key A", "Key B"}) {
+        const auto drops = dev.InDropCounts(InAt(keys));
+        EXPECT_EQ(drops.shortMessages + drops.sysExMessages, 0u) << keys;
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+KAVO_ON_BOTH_MODELS(Healing);
+
+}  // namespace

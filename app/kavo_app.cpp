@@ -73,11 +73,29 @@ bool TestControlRequested() {
 
 void UpdateTrayIconListener() { theApp.UpdateTrayIcon(); }
 
+// What a route waits for, for the tooltip: the device's stored name, or which device
+// it is when no name is known.
+const char* const kUnnamedIn[2] = {"MIDI-IN1", "MIDI-IN2"};
+const char* const kUnnamedOut[2] = {"MIDI-OUT1", "MIDI-OUT2"};
+const char* WaitingFor(const CKavoApp& app, int r) {
+    if (!app.IsActiveRouteConfigured(r) || RouteOpen(r)) return nullptr;
+    switch (RouteWaitsFor(r)) {
+    case RouteWait::Input:
+        return app.activeNames[r].in[0] ? app.activeNames[r].in : kUnnamedIn[r];
+    case RouteWait::Output:
+        return app.activeNames[r].out[0] ? app.activeNames[r].out : kUnnamedOut[r];
+    case RouteWait::None:
+        break;
+    }
+    return nullptr;
+}
+
 TrayIconInputs IconInputsOf(const CKavoApp& app) {
     TrayIconInputs in;
     in.engineRunning = engineRunning.load() != 0;
     for (int r = 0; r < 2; ++r) {
-        in.inputOpen[r] = routeIn[r] != nullptr;
+        in.inputOpen[r] = RouteOpen(r);
+        in.waitingFor[r] = in.engineRunning ? WaitingFor(app, r) : nullptr;
         in.activeIn[r] = app.activeIn[r];
         in.activeOut[r] = app.activeOut[r];
         in.activeEnabled[r] = app.activeEnabled[r];
@@ -149,6 +167,7 @@ BOOL CKavoApp::InitInstance() {
     trayPicture = AddTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
     trayIconShown = true;
     SetStatusListener(&UpdateTrayIconListener);
+    SetDeviceLossListener(&CTrayWnd::PostDeviceLoss);
 
     // On the system's devices the channel stays shut unless a test asks for it, so a
     // shipped program answers nothing extra.

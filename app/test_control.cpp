@@ -22,6 +22,8 @@ bool enabled = false;
 // The virtual devices, or null on the system's devices: then the requests that read
 // or play a device answer 0 and the state leaves out the devices' open counts.
 midi::VirtualMidi* devices = nullptr;
+// The output "another program" holds (kDeviceHold), or null.
+midi::OutHandle heldByOther = nullptr;
 
 bool ReadU32(const COPYDATASTRUCT* data, uint32_t* value) {
     if (!data->lpData || data->cbData < sizeof(uint32_t)) return false;
@@ -97,10 +99,16 @@ std::string QueryState() {
     std::string text;
     text += "icon=" + std::to_string(app.trayIconShown ? 1 : 0) + "\n";
     text += "picture=" + std::to_string(app.trayPicture) + "\n";
-    text += "tip=" + text::Narrow(app.trayIcon.szTip, wcsnlen(app.trayIcon.szTip, std::size(app.trayIcon.szTip))) + "\n";
+    // A tip of two lines stays on one: its line break reads "\n".
+    std::string tip = text::Narrow(app.trayIcon.szTip, wcsnlen(app.trayIcon.szTip, std::size(app.trayIcon.szTip)));
+    for (size_t at = 0; (at = tip.find('\n', at)) != std::string::npos; at += 2) tip.replace(at, 1, "\\n");
+    text += "tip=" + tip + "\n";
     text += "running=" + std::to_string(engineRunning.load()) + "\n";
     text += "routeIn=" + std::to_string(routeIn[0] ? 1 : 0) + "," + std::to_string(routeIn[1] ? 1 : 0) + "\n";
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
+    text += "wait=" + std::to_string(static_cast<int>(RouteWaitsFor(0))) + "," +
+            std::to_string(static_cast<int>(RouteWaitsFor(1))) + "\n";
+    text += "boxes=" + std::to_string(platform::SystemBoxCount()) + "\n";
     if (!devices) return text;
     text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
     text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
@@ -147,6 +155,18 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         std::optional<uint32_t> at;
         if (change.index != testctl::kAtEnd) at = change.index;
         return (output ? devices->AddOutput(name, at) : devices->AddInput(name, at)) ? 1 : 0;
+    }
+    case testctl::kDeviceHold: {
+        if (!devices || heldByOther || !data->lpData || data->cbData == 0) return 0;
+        const std::string name(static_cast<const char*>(data->lpData), data->cbData);
+        if (!devices->AddOutput(name)) return 0;
+        return devices->OutOpen(&heldByOther, devices->OutGetNumDevs() - 1, nullptr, 0) == midi::kNoError ? 1 : 0;
+    }
+    case testctl::kDeviceFree: {
+        if (!devices || !heldByOther) return 0;
+        const bool closed = devices->OutClose(heldByOther) == midi::kNoError;
+        heldByOther = nullptr;
+        return closed ? 1 : 0;
     }
     case testctl::kDeviceSleep:
         return devices && devices->Suspend() ? 1 : 0;

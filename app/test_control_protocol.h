@@ -44,6 +44,12 @@ constexpr uintptr_t kDeviceRemove = 0x4B560007;  // payload DeviceChange
 constexpr uintptr_t kDeviceAdd = 0x4B560008;     // payload DeviceChange, then the name (code page 932, no NUL)
 constexpr uintptr_t kDeviceSleep = 0x4B560009;   // no payload
 constexpr uintptr_t kDeviceResume = 0x4B56000A;  // no payload
+// An output so named (payload: the name, code page 932, no NUL) is plugged in at the
+// end and at once opened by another program, which holds it, as one that takes a
+// single-client device before us; in one request, so that no attempt of ours comes
+// in between. kDeviceFree closes what it holds.
+constexpr uintptr_t kDeviceHold = 0x4B56000B;
+constexpr uintptr_t kDeviceFree = 0x4B56000C;    // no payload
 constexpr uintptr_t kReply = 0x4B56FFFF;
 
 struct FeedShort {
@@ -63,10 +69,12 @@ constexpr uint32_t kAtEnd = 0xFFFFFFFF;
 // Lines of the kQueryState text, in this order:
 //   icon=0|1          the icon is in the notification area
 //   picture=N         its picture resource (0 before the add)
-//   tip=TEXT          its tooltip, code page 932
+//   tip=TEXT          its tooltip, code page 932 (a line break written \n)
 //   running=0|1       engineRunning
 //   routeIn=A,B       route 1 / route 2 input open (0 or 1)
 //   routeOut=A,B      route 1 / route 2 output open
+//   wait=A,B          what route 1 / route 2 waits for: 0 nothing, 1 its input, 2 its output
+//   boxes=N           how many of the system's message boxes were shown
 //   inOpen=...        per virtual input device: its open count (virtual devices only)
 //   outOpen=...       per virtual output device: its open count (virtual devices only)
 // The device lists are the current ones: after a removal the devices that followed

@@ -29,6 +29,9 @@ int ShowMessageBox(const char* text, unsigned type = kMbOk);
 // The type the system's box last shown was made with, as the system got it (0 before
 // the first): for the test channel, which cannot ask a box how it was made.
 unsigned LastSystemBoxType();
+// How many of the system's boxes were shown: for the test channel, which checks that
+// automatic work shows none.
+unsigned SystemBoxCount();
 
 using MessageBoxHandler = int (*)(const char* text, unsigned type, void* context);
 // Replaces the system's box (nullptr: the system's box again).

@@ -148,3 +148,34 @@ TEST(TrayTipTest, LongNamesAreCutTo63BytesOnACharacterBoundary) {
 }
 
 }  // namespace
+
+// While the routes run and one waits for its device, the tooltip's first line names
+// what it waits for; the device's name outlives a long preset name at the cut.
+TEST(TrayTipTest, ARouteThatWaitsNamesItsDeviceFirst) {
+    struct Case {
+        const char* what;
+        bool running;
+        const char* waiting[2];
+        const char* name;
+        std::string tip;
+    };
+    const std::string waitWord = kTipWaitingWord;
+    const std::string longName(36, 'n');
+    const Case cases[] = {
+        {"route 1 waits", true, {"Keys A", nullptr}, "Live", waitWord + "Keys A\nKAVO ON - Live"},
+        {"route 2 waits", true, {nullptr, "シンセ"}, "Live", waitWord + "シンセ\nKAVO ON - Live"},
+        {"both wait", true, {"Keys A", "Synth B"}, "", waitWord + "Keys A, Synth B\nKAVO ON - "},
+        {"an empty name is no wait", true, {"", nullptr}, "Live", "KAVO ON - Live"},
+        {"stopped: nothing waits", false, {"Keys A", nullptr}, "Live", "KAVO OFF - Live"},
+        {"the preset's name is cut first", true, {"Keys A", nullptr}, longName.c_str(),
+         (waitWord + "Keys A\nKAVO ON - " + longName).substr(0, 63)},
+    };
+    for (const Case& c : cases) {
+        TrayIconInputs in = Routes(true, true);
+        in.engineRunning = c.running;
+        in.waitingFor[0] = c.waiting[0];
+        in.waitingFor[1] = c.waiting[1];
+        in.Name = c.name;
+        EXPECT_EQ(std::string(ChooseTrayIcon(in, kOn, kOff).tip), c.tip) << c.what;
+    }
+}

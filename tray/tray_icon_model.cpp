@@ -5,7 +5,11 @@
 #include "app/settings_model.h"
 #include "store/cp932.h"
 
+const char* const kTipWaitingWord = "接続待ち: ";
+
 namespace {
+
+bool Waiting(const char* name) { return name && name[0] != '\0'; }
 
 int CountConfiguredRoutes(const TrayIconInputs& in) {
     int count = 0;
@@ -41,7 +45,17 @@ TrayIconChoice ChooseTrayIcon(const TrayIconInputs& in, const char* runningWord,
 
     // Built whole first and cut once, so the cut sees the bytes exactly as shown.
     const char* word = in.engineRunning ? runningWord : stoppedWord;
-    std::string full = word ? word : "";
+    std::string full;
+    if (in.engineRunning && (Waiting(in.waitingFor[0]) || Waiting(in.waitingFor[1]))) {
+        full = kTipWaitingWord;
+        for (int r = 0; r < 2; ++r) {
+            if (!Waiting(in.waitingFor[r])) continue;
+            if (r == 1 && Waiting(in.waitingFor[0])) full += ", ";
+            full += in.waitingFor[r];
+        }
+        full += "\n";
+    }
+    full += word ? word : "";
     full += " - ";
     full += in.Name ? in.Name : "";
     Cp932CopyCut(choice.tip, full.c_str(), kTrayTipSize - 1);

@@ -15,9 +15,15 @@ constexpr int kIconConvertingTwo = 221;
 // The record's tooltip holds 63 bytes and a NUL.
 constexpr int kTrayTipSize = 64;
 
+// While the routes run and one waits for a device, the tooltip's first line says so:
+// this word, then the devices' names (code page 932).
+extern const char* const kTipWaitingWord;
+
 struct TrayIconInputs {
     bool engineRunning = false;
-    bool inputOpen[2] = {false, false};  // routeIn of route 1 and route 2 is not null
+    bool inputOpen[2] = {false, false};  // route 1 and route 2 forward (input and output open)
+    // The device each route waits for, or null (code page 932).
+    const char* waitingFor[2] = {nullptr, nullptr};
     int32_t activeIn[2] = {0, 0};
     int32_t activeOut[2] = {0, 0};
     int32_t activeEnabled[2] = {0, 0};
@@ -35,8 +41,9 @@ struct TrayIconChoice {
 // the active assignment are configured, else 200; the tooltip is the stopped word alone.
 TrayIconChoice ChooseStartupTrayIcon(const TrayIconInputs& in, const char* stoppedWord);
 
-// The icon for every later change: while running, the open inputs are counted and a
+// The icon for every later change: while running, the open routes are counted and a
 // conversion adds 10; while stopped, the configured routes are counted. The tooltip is
 // the state word, " - " and Name, cut to 63 bytes without splitting a double-byte
-// character.
+// character; while running with a route waiting, a line naming what it waits for
+// comes first, so that the cut takes the preset's name before the device's.
 TrayIconChoice ChooseTrayIcon(const TrayIconInputs& in, const char* runningWord, const char* stoppedWord);

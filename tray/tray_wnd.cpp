@@ -1,5 +1,8 @@
 #include "tray/tray_wnd.h"
 
+#include <dbt.h>
+
+#include <atomic>
 #include <initializer_list>
 #include <string>
 
@@ -17,6 +20,34 @@ namespace {
 
 CTrayWnd::CopyDataHandler copyDataHandler = nullptr;
 CTrayWnd::LinksProvider linksProvider = nullptr;
+std::atomic<HWND> lossWindow{nullptr};
+
+// The device interface classes of MIDI ports, input and output: their arrival and
+// removal reach only a window that asks for them (DBT_DEVNODES_CHANGED, which says
+// only that some device changed, reaches every top-level window).
+const GUID kMidiInClass = {0x504be32c, 0xccf6, 0x4d2c, {0xb7, 0x3f, 0x6f, 0x8b, 0x37, 0x47, 0xe2, 0x2b}};
+const GUID kMidiOutClass = {0x6dc23320, 0xab33, 0x4ce4, {0x80, 0xd4, 0xbb, 0xb3, 0xeb, 0xbf, 0x28, 0x14}};
+
+HDEVNOTIFY AskForNotices(HWND window, const GUID& cls) {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = cls;
+    return ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// A WM_DEVICECHANGE that may concern a MIDI port.
+bool ConcernsMidi(WPARAM event, LPARAM data) {
+    if (event == DBT_DEVNODES_CHANGED) return true;
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return false;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return false;
+    const auto* device = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(data);
+    return ::IsEqualGUID(device->dbcc_classguid, kMidiInClass) || ::IsEqualGUID(device->dbcc_classguid, kMidiOutClass);
+}
+
+// After a sleep an input often stays "open" but delivers nothing, with no error.
+bool IsResume(WPARAM event) { return event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND; }
 
 // Broadcast by the shell when its notification area is made: at its start, and again
 // whenever it restarts (after a crash or an update), which leaves no icon behind.
@@ -77,7 +108,23 @@ BOOL CTrayWnd::CreateHidden() {
     // A program started with more rights than the shell would not hear the shell's
     // broadcast otherwise.
     if (const UINT message = TaskbarCreatedMessage()) ::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, nullptr);
+    deviceNotices_[0] = AskForNotices(m_hWnd, kMidiInClass);
+    deviceNotices_[1] = AskForNotices(m_hWnd, kMidiOutClass);
+    lossWindow.store(m_hWnd, std::memory_order_release);
     return TRUE;
+}
+
+void CTrayWnd::PostDeviceLoss() {
+    if (HWND window = lossWindow.load(std::memory_order_acquire)) ::PostMessageW(window, kDeviceLossMessage, 0, 0);
+}
+
+void CTrayWnd::DevicesChanged(bool resume) { ::SetTimer(m_hWnd, kHealTimerId, heal_.Changed(resume), nullptr); }
+
+void CTrayWnd::OnHealTimer() {
+    ::KillTimer(m_hWnd, kHealTimerId);
+    const bool reopenAll = heal_.Begin();
+    // Automatic: no box, whatever happens; the icon says what the routes wait for.
+    if (const UINT pause = heal_.Attempted(HealRoutes(reopenAll))) ::SetTimer(m_hWnd, kHealTimerId, pause, nullptr);
 }
 
 LRESULT CTrayWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -87,6 +134,24 @@ LRESULT CTrayWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         if (auto end = Links().endSession) end();
     } else if (message != 0 && message == TaskbarCreatedMessage()) {
         if (auto restore = Links().restoreIcon) restore();
+    } else if (message == WM_DEVICECHANGE) {
+        if (ConcernsMidi(wParam, lParam)) DevicesChanged(false);
+        return TRUE;
+    } else if (message == WM_POWERBROADCAST) {
+        if (IsResume(wParam)) DevicesChanged(true);
+        return TRUE;
+    } else if (message == kDeviceLossMessage) {
+        DevicesChanged(false);
+        return 0;
+    } else if (message == WM_TIMER && wParam == kHealTimerId) {
+        OnHealTimer();
+        return 0;
+    } else if (message == WM_DESTROY) {
+        lossWindow.store(nullptr, std::memory_order_release);
+        for (HDEVNOTIFY& notices : deviceNotices_) {
+            if (notices) ::UnregisterDeviceNotification(notices);
+            notices = nullptr;
+        }
     }
     if (message == kTrayCallbackMessage) {
         if (lParam == WM_RBUTTONUP) {

@@ -9,6 +9,7 @@
 
 #include "app/settings_model.h"
 #include "store/preset_table.h"
+#include "tray/heal_schedule.h"
 #include "tray/tray_menu.h"
 #include "ui/wnd.h"
 
@@ -16,6 +17,10 @@ class CDialog;
 
 // The icon's callback message.
 constexpr UINT kTrayCallbackMessage = WM_APP;
+// Posted when the engine finds a device gone: the routes are tried again.
+constexpr UINT kDeviceLossMessage = WM_APP + 1;
+// The timer that tries waiting routes again.
+constexpr UINT_PTR kHealTimerId = 0x4B48;
 
 // The three modeless dialogs the menu opens: made on first use, only hidden when the
 // user closes them, destroyed by the close command.
@@ -63,6 +68,10 @@ public:
     using CopyDataHandler = LRESULT (*)(HWND sender, const COPYDATASTRUCT* data);
     static void SetCopyDataHandler(CopyDataHandler handler);
 
+    // The engine's loss listener: posts kDeviceLossMessage to the window, from any
+    // thread (the worker's included), once it exists.
+    static void PostDeviceLoss();
+
     // The items of the last menu opened, read from the real menu right before it was
     // shown; how many menus were opened; whether one is open now. For the test-only
     // channel, which cannot read another process's menu under Wine.
@@ -86,6 +95,10 @@ protected:
     void OnAppAbout();
     void OnAppClose();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
+    // The routes follow their devices: a change heard of arms the heal timer, which
+    // tries the waiting routes again.
+    void DevicesChanged(bool resume);
+    void OnHealTimer();
     DECLARE_MESSAGE_MAP()
 
 private:
@@ -94,4 +107,6 @@ private:
     // A second right click can arrive while a menu is shown; its own menu fails to
     // show, and the first is still open when it returns.
     int menuDepth_ = 0;
+    HealSchedule heal_;
+    HDEVNOTIFY deviceNotices_[2] = {nullptr, nullptr};
 };

@@ -15,6 +15,11 @@
 //   kavo_driver device-remove in|out ID        unplug virtual device ID (later ones move down)
 //   kavo_driver device-add in|out NAME [INDEX] plug in a device so named, at INDEX (default:
 //                                       the end); a removed device's name brings it back
+//   kavo_driver device-hold NAME        an output so named is plugged in, and another
+//                                       program opens it at once and keeps it
+//   kavo_driver device-free             ... and closes it
+//   kavo_driver broadcast devices|resume  what the system tells every window: a device
+//                                       changed (WM_DEVICECHANGE), the computer woke
 //   kavo_driver device-sleep            the computer sleeps
 //   kavo_driver device-resume           it wakes: the inputs open now go silent
 //   kavo_driver command ID              a tray menu command (WM_COMMAND ID)
@@ -43,6 +48,7 @@
 //                                       the icon; print "menu=0|1" (a menu came up) and
 //                                       "foreground=TITLE" (the window in front after it)
 #include <windows.h>
+#include <dbt.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -430,7 +436,7 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|device-remove|device-add|device-sleep|device-resume|command|close|box-text|box-ok|icon|menu|menu-items|menu-key|menu-gone|right-click-focus ...\n");
+    std::fprintf(stderr, "usage: kavo_driver wait-window|wait-gone|state|feed|sysex|dump|wait-dump|clear|device-remove|device-add|device-hold|device-free|broadcast|device-sleep|device-resume|command|close|box-text|box-ok|icon|menu|menu-items|menu-key|menu-gone|right-click-focus ...\n");
     return 2;
 }
 
@@ -517,6 +523,29 @@ int main(int argc, char** argv) {
             payload.insert(payload.end(), name.begin(), name.end());
         }
         return Request(add ? testctl::kDeviceAdd : testctl::kDeviceRemove, payload.data(), payload.size()) == 1 ? 0 : 1;
+    }
+    if (command == "device-hold") {
+        if (argc != 3) return Usage();
+        const std::string name = ToCp932(FromUtf8(argv[2]));
+        if (name.empty()) return Usage();
+        return Request(testctl::kDeviceHold, name.data(), name.size()) == 1 ? 0 : 1;
+    }
+    if (command == "device-free") return Request(testctl::kDeviceFree, nullptr, 0) == 1 ? 0 : 1;
+    if (command == "broadcast") {
+        // What the system sends every top-level window: some device changed, or the
+        // computer woke from sleep.
+        if (argc != 3) return Usage();
+        const std::string what = argv[2];
+        UINT message = WM_DEVICECHANGE;
+        WPARAM event = DBT_DEVNODES_CHANGED;
+        if (what == "resume") {
+            message = WM_POWERBROADCAST;
+            event = PBT_APMRESUMEAUTOMATIC;
+        } else if (what != "devices") {
+            return Usage();
+        }
+        DWORD_PTR ignored = 0;
+        return ::SendMessageTimeoutW(HWND_BROADCAST, message, event, 0, SMTO_ABORTIFHUNG, 5000, &ignored) ? 0 : 1;
     }
     if (command == "device-sleep") return Request(testctl::kDeviceSleep, nullptr, 0) == 1 ? 0 : 1;
     if (command == "device-resume") return Request(testctl::kDeviceResume, nullptr, 0) == 1 ? 0 : 1;

@@ -498,10 +498,10 @@ bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
         return false;
     }
     HoldWorker();
-    if (in) {
-        ClearHeldNotes(r);
-        InstallInput(r, in);
-    }
+    // Whatever sounded before went with the device it sounded on, or got its note-off
+    // when the input went.
+    ClearHeldNotes(r);
+    if (in) InstallInput(r, in);
     if (needOut) routeOut[r] = out;
     if (in) midi::InStart(in);
     ResumeWorker();

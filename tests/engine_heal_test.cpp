@@ -21,6 +21,9 @@ protected:
     }
     void TearDown() override {
         SetDeviceLossListener(nullptr);
+        transposeOn = 0;
+        transposeSemitones = 0;
+        transformRoute = 0;
         EngineOnModels::TearDown();
     }
 
@@ -149,13 +152,20 @@ TEST_P(Healing, AfterASleepEveryRouteIsOpenedAgainAndItsHeldNotesEnd) {
     Assign(1, 1, 0);  // both into one synth
     StartRoutes();
     ASSERT_TRUE(Plays("Key A", "Synth A", 0x403C90));
+    transformRoute = 1;  // route 2 plays an octave up, before the sleep and after
+    transposeOn = 1;
+    transposeSemitones = 12;
     ASSERT_TRUE(dev.Suspend());
     ASSERT_TRUE(dev.Resume());
     dev.SendShort(0, 0x403E90);  // silent: the inputs went deaf without an error
     EXPECT_TRUE(HealRoutes(true));
     EXPECT_EQ(ShortMessages(0).back(), 0x3C80u) << "the key held before the sleep ends";
     EXPECT_TRUE(Plays("Key A", "Synth A", 0x404090));
-    EXPECT_TRUE(Plays("Key B", "Synth A", 0x404191));
+    dev.SendShort(1, 0x404191);
+    ASSERT_TRUE(dev.WaitForOutEvents(0, ShortMessages(0).size() + 1, kWait));
+    EXPECT_EQ(ShortMessages(0).back(), 0x404D91u) << "its transpose as before";
+    transposeOn = 0;
+    transposeSemitones = 0;
     EXPECT_EQ(dev.OutOpenCount(0), 1) << "one output for both again";
     EXPECT_TRUE(boxes.empty());
 }
@@ -196,6 +206,7 @@ TEST_P(Healing, AHundredCyclesLoseNothingAndLeakNothing) {
         ASSERT_TRUE(dev.AddOutput("Synth A", at));
         ASSERT_TRUE(HealRoutes(false));
         ASSERT_TRUE(PlaysSysEx("Key A", "Synth A", static_cast<uint8_t>(cycle)));
+        ASSERT_TRUE(PlaysSysEx("Key B", "Synth B", static_cast<uint8_t>(cycle)));
     }
     StopRoutes();
     EXPECT_EQ(HeldDeviceCount(), 0);

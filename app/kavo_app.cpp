@@ -202,7 +202,7 @@ void CKavoApp::RestoreTrayIcon() {
 }
 
 void CKavoApp::UpdateTrayIcon() {
-    trayPicture = ModifyTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
+    ModifyTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this), &trayPicture);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {

@@ -50,13 +50,13 @@ int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     return choice.picture;
 }
 
-int ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
+void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in, int* shown) {
     const std::string on = LoadResString(IDS_TIP_ON);
     const std::string off = LoadResString(IDS_TIP_OFF);
     const TrayIconChoice choice = ChooseTrayIcon(in, on.c_str(), off.c_str());
     Fill(record, owner, NIF_ICON | NIF_TIP, choice);
+    *shown = choice.picture;
     ::Shell_NotifyIconW(NIM_MODIFY, &record);
-    return choice.picture;
 }
 
 void DeleteTrayIcon(NOTIFYICONDATAW& record) { ::Shell_NotifyIconW(NIM_DELETE, &record); }

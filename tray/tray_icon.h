@@ -15,8 +15,10 @@ constexpr DWORD kTrayRecordSize = NOTIFYICONDATAW_V1_SIZE;
 
 // Adds the icon owned by owner with the start-up picture and tip. Returns the picture.
 int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
-// Changes picture and tip to what the state gives. Returns the picture.
-int ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
+// Changes picture and tip to what the state gives, and stores the picture in *shown
+// before the shell is called: the call waits for the shell, and a message sent to the
+// window meanwhile must see the picture that goes with the tip.
+void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in, int* shown);
 void DeleteTrayIcon(NOTIFYICONDATAW& record);
 // Adds the icon again from the record as it stands: the picture and tip last shown,
 // the callback message.

@@ -15,7 +15,7 @@ first=$E2E_LAST_PID
 if drv wait-window 30000; then e2e_pass "first instance resident"; else e2e_fail "first instance resident"; fi
 before=$(drv state)
 printf '%s\n' "$before" >"$E2E_ARTEFACTS/state-before.txt"
-e2e_expect_eq "first instance state" "$(printf 'icon=1\npicture=211\ntip=KAVO ON - Live\nrunning=1\nrouteIn=1,1\nrouteOut=1,1\ninOpen=1,1\noutOpen=1,1')" "$before"
+e2e_expect_eq "first instance state" "$(printf 'icon=1\npicture=211\ntip=KAVO ON - Live\nrunning=1\nrouteIn=1,1\nrouteOut=1,1\nwait=0,0\nboxes=0\ninOpen=1,1\noutOpen=1,1')" "$before"
 
 e2e_launch
 second=$E2E_LAST_PID

@@ -1,5 +1,6 @@
 #pragma once
 // What the engine's own files share beyond engine.h.
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 
@@ -35,7 +36,7 @@ void SendShortTo(int i, midi::OutHandle out, uint32_t m);
 // inputFresh[r]: route r's input opened since the worker last started; the next
 // worker queues its buffers and gathers its SysEx afresh. Written only while no
 // worker runs.
-extern Relaxed<int32_t> workerHold;
+extern std::atomic<int32_t> workerHold;  // release by HoldWorker, acquire by the worker
 extern bool outputDropping[2];
 extern bool inputFresh[2];
 // Leaves output i's long message in flight with its device (its buffer is parked and

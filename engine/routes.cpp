@@ -393,10 +393,10 @@ namespace {
 // handles take to change (opens and closes that wait for a driver happen outside).
 void HoldWorker() {
     if (!workerThread.Exists()) return;
-    workerHold = 1;
+    workerHold.store(1, std::memory_order_release);  // publishes outputDropping
     wakeEvent.Pulse();
     workerThread.Join();
-    workerHold = 0;
+    workerHold.store(0, std::memory_order_relaxed);
 }
 
 // A worker again, when an input is open. Should no thread be had, the inputs close

@@ -12,7 +12,7 @@
 
 std::atomic<uint64_t> workerWakeups{0};
 std::atomic<uint64_t> workerTimeouts{0};
-Relaxed<int32_t> workerHold{0};
+std::atomic<int32_t> workerHold{0};
 bool outputDropping[2];
 bool inputFresh[2];
 
@@ -336,7 +336,7 @@ void RouteWorker(void*) {
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
-        if (engineRunning == 0 || workerHold == 1) break;
+        if (engineRunning == 0 || workerHold.load(std::memory_order_acquire) == 1) break;
         const bool soon = EngineClock::now() - now < kSpinAfterWork;
         PollFlights();
         EndStalledMessages(EngineClock::now());

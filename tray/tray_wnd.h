@@ -85,6 +85,7 @@ protected:
     void OnControlPanel();
     void OnAppAbout();
     void OnAppClose();
+    void OnStartAtLogon();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 

@@ -13,8 +13,10 @@
 #include "platform/midi.h"
 #include "platform/virtual/virtual_midi.h"
 #include "platform/winmm/winmm_backend.h"
+#include "platform/app_data.h"
 #include "platform/wide_text.h"
 #include "res/resource.h"
+#include "store/preset_location.h"
 #include "store/preset_names.h"
 #include "store/settings_store.h"
 #include "tray/tray_icon.h"
@@ -133,6 +135,10 @@ BOOL CKavoApp::InitInstance() {
 
     uint32_t timeOut = 1;
     const int found = LoadSettings(*this, timeOut);
+    // The presets live beside the program whatever directory it was started in (the
+    // system folder, at logon through the Run key).
+    platform::NativePath programFolder;
+    if (platform::ProgramFolder(programFolder)) SetPresetProgramFolder(programFolder);
     waitTimeout = timeOut;
     // Read before anything can write the preset file: a first run must not replace an
     // existing PORT.KAV with an empty table.

@@ -13,8 +13,10 @@
 #include "platform/midi.h"
 #include "platform/virtual/virtual_midi.h"
 #include "platform/winmm/winmm_backend.h"
+#include "platform/app_data.h"
 #include "platform/wide_text.h"
 #include "res/resource.h"
+#include "store/preset_location.h"
 #include "store/preset_names.h"
 #include "store/settings_store.h"
 #include "tray/tray_icon.h"
@@ -70,6 +72,25 @@ bool TestControlRequested() {
     const char* v = std::getenv("KAVO_TEST_CONTROL");
     return v && std::strcmp(v, "1") == 0;
 }
+
+// The first adds of the icon fail on purpose (end-to-end tests of a slow shell): the
+// number in KAVO_TEST_ICON_REFUSALS, honoured only with the test channel on.
+int IconRefusalsRequested() {
+    const char* v = std::getenv("KAVO_TEST_ICON_REFUSALS");
+    if (!v || !*v) return 0;
+    char* end = nullptr;
+    const long n = std::strtol(v, &end, 10);
+    return *end == '\0' && n > 0 && n < 1000000 ? static_cast<int>(n) : 0;
+}
+
+// At logon the shell may not be ready for the icon, and its "TaskbarCreated" may have
+// gone out before the program could hear it: the add is tried again this often.
+constexpr UINT_PTR kIconRetryTimer = 0x4B49;
+constexpr UINT kIconRetryMs = 3000;
+
+// Called by the message loop's dispatch, which hands a timer with its own procedure
+// to that procedure rather than to the window's.
+void CALLBACK RetryTrayIcon(HWND, UINT, UINT_PTR, DWORD) { theApp.ShowTrayIconOrRetry(); }
 
 void UpdateTrayIconListener() { theApp.UpdateTrayIcon(); }
 
@@ -132,6 +153,10 @@ BOOL CKavoApp::InitInstance() {
 
     uint32_t timeOut = 1;
     const int found = LoadSettings(*this, timeOut);
+    // The presets live beside the program whatever directory it was started in (the
+    // system folder, at logon through the Run key).
+    platform::NativePath programFolder;
+    if (platform::ProgramFolder(programFolder)) SetPresetProgramFolder(programFolder);
     waitTimeout = timeOut;
     // Read before anything can write the preset file: a first run must not replace an
     // existing PORT.KAV with an empty table.
@@ -164,14 +189,18 @@ BOOL CKavoApp::InitInstance() {
 
     CopyStoredToActive();
 
+    // On the system's devices the channel stays shut unless a test asks for it, so a
+    // shipped program answers nothing extra.
+    const bool testChannel = virtualMidi || TestControlRequested();
+    if (testChannel) RefuseTrayIconAdds(IconRefusalsRequested());
+
     trayPicture = AddTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
-    trayIconShown = true;
+    iconWanted_ = true;
+    ShowTrayIconOrRetry();
     SetStatusListener(&UpdateTrayIconListener);
     SetDeviceLossListener(&CTrayWnd::PostDeviceLoss);
 
-    // On the system's devices the channel stays shut unless a test asks for it, so a
-    // shipped program answers nothing extra.
-    if (virtualMidi || TestControlRequested()) EnableTestControl(virtualMidi);
+    if (testChannel) EnableTestControl(virtualMidi);
 
     SeedEngine(*this);
     if (enable == 1) StartRoutes();
@@ -190,15 +219,34 @@ void CKavoApp::ShutDown() {
     if (engineRunning.load() == 1) StopRoutes();
     if (exitCleanup == 1) {
         SaveSettings(*this);
+        iconWanted_ = false;
+        ::KillTimer(trayWnd.m_hWnd, kIconRetryTimer);
         DeleteTrayIcon(trayIcon);
         trayIconShown = false;
     }
 }
 
 void CKavoApp::RestoreTrayIcon() {
-    // Not before start-up has added it, nor after shut-down has taken it away.
-    if (!trayIconShown) return;
-    ReAddTrayIcon(trayIcon);
+    // Not before start-up has added it, nor after shut-down has taken it away. A new
+    // shell holds no icons, but the broadcast can come without one (another program
+    // sent it): ShowTrayIcon asks before it adds.
+    if (!iconWanted_) return;
+    trayIconShown = false;
+    ShowTrayIconOrRetry();
+}
+
+void CKavoApp::ShowTrayIconOrRetry() {
+    if (!iconWanted_ || trayIconShown) {
+        ::KillTimer(trayWnd.m_hWnd, kIconRetryTimer);
+        return;
+    }
+    trayIconShown = ShowTrayIcon(trayIcon);
+    if (trayIconShown) {
+        ::KillTimer(trayWnd.m_hWnd, kIconRetryTimer);
+    } else {
+        // Set again after each failure: the same timer, its period started anew.
+        ::SetTimer(trayWnd.m_hWnd, kIconRetryTimer, kIconRetryMs, &RetryTrayIcon);
+    }
 }
 
 void CKavoApp::UpdateTrayIcon() {

@@ -22,6 +22,11 @@ public:
     // Adds the icon again as it was last shown (the shell lost it, or had no
     // notification area when the program started).
     void RestoreTrayIcon();
+    // Puts the icon in the notification area unless it is there; while the shell
+    // refuses, tries again on a timer until it takes it.
+    void ShowTrayIconOrRetry();
+    // The icon belongs in the notification area and the shell has not taken it yet.
+    bool IconRetrying() const { return iconWanted_ && !trayIconShown; }
     // What shut-down does before the window goes: the routes stopped (which silences
     // the outputs), the settings saved and the icon removed while exitCleanup is 1.
     // Once: at the session's end, and then never again at the loop's end.
@@ -31,12 +36,15 @@ public:
     CTrayWnd trayWnd;
     NOTIFYICONDATAW trayIcon = {};
     // What the notification area shows: for the test channel, which cannot read the
-    // icon back from the shell.
+    // icon back from the shell. The shell holds the icon, as far as the program knows.
     bool trayIconShown = false;
     int trayPicture = 0;
 
 private:
     bool shutDown_ = false;
+    // From start-up's add to shut-down's removal: the icon belongs in the notification
+    // area, whether or not the shell has taken it yet.
+    bool iconWanted_ = false;
 };
 
 // 1 from program start; 0 once start-up gives up, and then shut-down saves nothing,

@@ -15,6 +15,7 @@
 #include "engine/engine.h"
 #include "platform/wide_text.h"
 #include "platform/message_box.h"
+#include "tray/tray_icon.h"
 
 namespace {
 
@@ -177,6 +178,10 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         return 1;
     case testctl::kQueryDesktopSetup:
         Reply(sender, DesktopSetup());
+        return 1;
+    case testctl::kQueryIconAdds:
+        Reply(sender, "adds=" + std::to_string(TrayIconAdds()) + "\nrefused=" + std::to_string(TrayIconAddsRefused()) +
+                          "\nretrying=" + std::to_string(TheKavoApp().IconRetrying() ? 1 : 0) + "\n");
         return 1;
     case testctl::kQueryBox: {
         const unsigned type = platform::LastSystemBoxType();

@@ -36,6 +36,10 @@ constexpr uintptr_t kQueryBox = 0x4B560021;
 // small-icon size), "trayIcon=WxH" (the notification icon's picture as loaded),
 // "commonControls=PATH" (the library's file).
 constexpr uintptr_t kQueryDesktopSetup = 0x4B560022;
+// The icon's adds: "adds=N" (asked of the shell so far, refused ones included),
+// "refused=N" (failed on purpose, KAVO_TEST_ICON_REFUSALS), "retrying=0|1" (the icon
+// is not in the notification area yet and the program keeps trying).
+constexpr uintptr_t kQueryIconAdds = 0x4B560023;
 // Devices that go and come, as USB devices unplugged and plugged back and a computer
 // that sleeps (VirtualMidi::RemoveInput, AddInput, Suspend, Resume). Result 1 when
 // done, 0 when refused (no such device, an index past the end, already asleep or

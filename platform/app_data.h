@@ -13,6 +13,13 @@ namespace platform {
 // the host build without a test folder.
 bool RoamingAppDataFolder(NativePath& folder);
 
+// The running program's own file, as a full path (the executable's, not the current
+// directory's). False when the system cannot tell, and always in the host build,
+// whose programs keep no files beside themselves.
+bool ProgramFile(NativePath& path);
+// The folder of that file, without a trailing separator.
+bool ProgramFolder(NativePath& folder);
+
 // From now on RoamingAppDataFolder gives folder; an empty one makes it report none.
 void SetTestAppDataFolder(const NativePath& folder);
 // Back to the system's folder.

@@ -72,5 +72,6 @@
 #define ID_CONTROL_PANEL 32772
 #define ID_PORT_SETUP 32773
 #define ID_APP_CLOSE 32774
+#define ID_START_AT_LOGON 32775  // check item: the Run value under HKEY_CURRENT_USER
 #define ID_PRESET_FIRST 20000
 #define ID_PRESET_LAST 20016

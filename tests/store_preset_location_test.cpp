@@ -1,6 +1,8 @@
-// Where PORT.KAV and the files beside it are read and written: the current directory,
-// or the user's application-data folder (pointed at a directory of the test's own)
-// when the current directory refuses the file or the file lives there already.
+// Where PORT.KAV and the files beside it are read and written: the program's folder
+// (the current directory while none is set), or the user's application-data folder
+// (pointed at a directory of the test's own) when that folder refuses the file or the
+// file lives there already; a file older versions left in the current directory is
+// read, and copied to where it belongs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -53,6 +55,7 @@ protected:
     void TearDown() override {
         fs::current_path(oldDir);
         platform::ClearTestAppDataFolder();
+        SetPresetProgramFolder(platform::NativePath());
         std::error_code ec;
         fs::remove_all(base, ec);
     }
@@ -213,6 +216,80 @@ TEST_F(PresetLocationTest, FailedSaveLeavesTheTableAsItWas) {
     EXPECT_FALSE(SavePresets(t));
     EXPECT_EQ(std::memcmp(&t, &before, sizeof t), 0) << "no magic put in a table that was not written";
     EXPECT_FALSE(fs::exists(HereFile()));
+}
+
+// A program started in one directory (work, where an older version left its file)
+// and then in another (the system folder of a start at logon): the program's own folder
+// comes first, the application-data folder takes what that folder refuses, and the
+// next start from anywhere reads what the last one wrote.
+TEST_F(PresetLocationTest, ProgramFolderFirstWhateverTheCurrentDirectory) {
+    enum Where { Nowhere, Program, AppData, Work };
+    const char* const names[] = {"nowhere", "program folder", "app data", "work directory"};
+    const struct {
+        const char* what;
+        bool inProgram, inAppData, inWork;  // files there before the first start
+        bool programRefuses, noAppData;
+        Where readFrom;    // the first start, in work
+        Where adoptedTo;   // where the work directory's file is copied then
+        Where writtenTo;   // where its Apply goes
+    } cases[] = {
+        {"older version's file in work only", false, false, true, false, false, Work, Program, Program},
+        {"older version's file, program folder refuses", false, false, true, true, false, Work, AppData, AppData},
+        {"older version's file, nowhere takes it", false, false, true, true, true, Work, Nowhere, Work},
+        {"in the program folder and in work", true, false, true, false, false, Program, Nowhere, Program},
+        {"in app data, program folder and work", true, true, true, false, false, AppData, Nowhere, AppData},
+        {"no file yet", false, false, false, false, false, Nowhere, Nowhere, Program},
+        {"no file yet, program folder refuses", false, false, false, true, false, Nowhere, Nowhere, AppData},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        UseDirs("program" + std::to_string(++n));
+        const fs::path program = base / ("program" + std::to_string(n)) / "Kavo2";
+        const fs::path system = base / ("program" + std::to_string(n)) / "system32";
+        fs::create_directories(program);
+        fs::create_directories(system);
+        SetPresetProgramFolder(program.native());
+        if (c.noAppData) platform::SetTestAppDataFolder(platform::NativePath());
+        const auto file = [&](Where w) {
+            return w == Program ? program / "PORT.KAV" : w == AppData ? AppFile() : work / "PORT.KAV";
+        };
+        // The work directory's file is longer than a table: it is copied whole.
+        const std::string workBytes = "work-old" + std::string(1200, '\x7f');
+        if (c.inProgram) WriteAll(file(Program), "program-old");
+        if (c.inAppData) {
+            fs::create_directories(AppDir());
+            WriteAll(AppFile(), "app-old");
+        }
+        if (c.inWork) WriteAll(file(Work), workBytes);
+        if (c.programRefuses) fs::create_directory(program / "PORT.KAV.tmp");
+        const std::string before[] = {"", ReadAll(file(Program)), ReadAll(file(AppData)), workBytes};
+
+        bool opened = false;
+        const std::string read = ReadVia("PORT.KAV", &opened);
+        EXPECT_EQ(opened, c.readFrom != Nowhere) << names[c.readFrom];
+        EXPECT_EQ(read, before[c.readFrom].substr(0, 64)) << names[c.readFrom];
+        for (Where w : {Program, AppData}) {
+            EXPECT_EQ(ReadAll(file(w)), w == c.adoptedTo ? workBytes : before[w]) << names[w];
+        }
+        EXPECT_EQ(ReadAll(file(Work)), c.inWork ? workBytes : "") << "the work directory's file is never touched";
+
+        EXPECT_TRUE(WritePresetFile("PORT.KAV", "applied", 7));
+        EXPECT_EQ(ReadAll(file(c.writtenTo)), "applied") << names[c.writtenTo];
+        if (c.writtenTo != Work) {
+            EXPECT_EQ(ReadAll(file(Work)), c.inWork ? workBytes : "");
+        }
+
+        // The next start, at logon: the system folder is the current directory.
+        fs::current_path(system);
+        const bool fromWork = c.writtenTo == Work;
+        EXPECT_EQ(ReadVia("PORT.KAV", &opened), fromWork ? "" : "applied") << "found from the system folder";
+        EXPECT_EQ(opened, !fromWork);
+        EXPECT_FALSE(fs::exists(system / "PORT.KAV")) << "nothing written where it was started";
+        EXPECT_FALSE(fs::exists(AppDir() / "PORT.KAV.tmp"));
+        EXPECT_FALSE(fs::exists(work / "PORT.KAV.tmp"));
+        EXPECT_EQ(fs::exists(program / "PORT.KAV.tmp"), c.programRefuses) << "only what the test put there";
+    }
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ struct TrayMenuModel {
     // The entry that carries the check mark, or -1 for none.
     int checkedEntry = -1;
     std::string startStopText;
+    // The check mark of the start-at-logon item: the Run value names this program.
+    // Not the model's to decide; the window reads the registry and sets it.
+    bool startAtLogon = false;
 };
 
 // The suffix " (&%X)" of the entry at position.

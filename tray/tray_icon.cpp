@@ -16,6 +16,10 @@ static_assert(kTrayRecordSize == offsetof(NOTIFYICONDATAW, szTip) + kTipChars * 
 
 namespace {
 
+int refusalsLeft = 0;
+int adds = 0;
+int refused = 0;
+
 // At the small-icon size, so that at high DPI the picture's 20, 24 or 32 pixel frame is
 // shown rather than the 16 pixel one stretched. Shared: the system keeps one handle per
 // picture, so changing the icon at every start and stop allocates nothing. A shared
@@ -46,7 +50,6 @@ int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     const TrayIconChoice choice = ChooseStartupTrayIcon(in, off.c_str());
     Fill(record, owner, NIF_MESSAGE | NIF_ICON | NIF_TIP, choice);
     record.uCallbackMessage = kTrayCallbackMessage;
-    ::Shell_NotifyIconW(NIM_ADD, &record);
     return choice.picture;
 }
 
@@ -61,8 +64,21 @@ void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& i
 
 void DeleteTrayIcon(NOTIFYICONDATAW& record) { ::Shell_NotifyIconW(NIM_DELETE, &record); }
 
-void ReAddTrayIcon(NOTIFYICONDATAW& record) {
+bool ShowTrayIcon(NOTIFYICONDATAW& record) {
+    // A change fails only for an icon the shell does not hold.
+    record.uFlags = NIF_ICON | NIF_TIP;
+    if (::Shell_NotifyIconW(NIM_MODIFY, &record)) return true;
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
-    ::Shell_NotifyIconW(NIM_ADD, &record);
+    ++adds;
+    if (refusalsLeft > 0) {
+        --refusalsLeft;
+        ++refused;
+        return false;
+    }
+    return ::Shell_NotifyIconW(NIM_ADD, &record) != FALSE;
 }
+
+void RefuseTrayIconAdds(int count) { refusalsLeft = count > 0 ? count : 0; }
+int TrayIconAdds() { return adds; }
+int TrayIconAddsRefused() { return refused; }

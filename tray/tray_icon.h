@@ -13,13 +13,23 @@ constexpr UINT kTrayIconId = 128;
 // tip (63 bytes of 932 at most, so never more than 63 characters) is converted to it.
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAW_V1_SIZE;
 
-// Adds the icon owned by owner with the start-up picture and tip. Returns the picture.
+// Fills the record for the icon owned by owner with the start-up picture and tip, for
+// ShowTrayIcon. Returns the picture.
 int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
 // Changes picture and tip to what the state gives, and stores the picture in *shown
 // before the shell is called: the call waits for the shell, and a message sent to the
 // window meanwhile must see the picture that goes with the tip.
 void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in, int* shown);
 void DeleteTrayIcon(NOTIFYICONDATAW& record);
-// Adds the icon again from the record as it stands: the picture and tip last shown,
-// the callback message.
-void ReAddTrayIcon(NOTIFYICONDATAW& record);
+// Puts the icon in the notification area from the record as it stands: the picture and
+// tip last chosen, the callback message. True when the shell holds it afterwards. An
+// icon the shell holds already is not added again: at logon an add can time out and
+// still reach the shell later, and a second add of the same icon would fail.
+bool ShowTrayIcon(NOTIFYICONDATAW& record);
+
+// For the end-to-end tests, with the test channel only: the next count adds fail
+// without reaching the shell, as they do while the shell is not ready at logon.
+void RefuseTrayIconAdds(int count);
+// The adds asked of the shell so far, and how many of them were refused that way.
+int TrayIconAdds();
+int TrayIconAddsRefused();

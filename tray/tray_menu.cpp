@@ -25,6 +25,8 @@ void ApplyTrayMenuModel(HMENU popup, const TrayMenuModel& model) {
     }
     ::ModifyMenuW(popup, ID_KAVO_ENABLE, MF_BYCOMMAND | MF_STRING, ID_KAVO_ENABLE,
                   text::Wide(model.startStopText).c_str());
+    const UINT logonMark = model.startAtLogon ? MF_CHECKED : MF_UNCHECKED;
+    ::CheckMenuItem(popup, ID_START_AT_LOGON, MF_BYCOMMAND | logonMark);
 }
 
 std::vector<MenuItemRecord> ReadMenuItems(HMENU menu) {

@@ -10,8 +10,8 @@
 #include "tray/menu_model.h"
 
 // Edits the first pop-up of menu 135 in place: the preset entries over the
-// placeholder and after it, the section's removal or the check mark, and the
-// start/stop text.
+// placeholder and after it, the section's removal or the check mark, the
+// start/stop text and the start-at-logon item's check mark.
 void ApplyTrayMenuModel(HMENU popup, const TrayMenuModel& model);
 
 struct MenuItemRecord {

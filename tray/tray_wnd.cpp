@@ -7,8 +7,11 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "platform/app_data.h"
+#include "platform/message_box.h"
 #include "res/resource.h"
 #include "store/cp932.h"
+#include "tray/run_at_logon.h"
 #include "ui/dialog.h"
 #include "ui/winapp.h"
 
@@ -78,6 +81,15 @@ void DestroyDialog(CDialog*& dlg) {
     dlg = nullptr;
 }
 
+const char kStartAtLogonFailedText[] = "ログオン時の起動を設定できませんでした。";
+
+// Whether the Run value starts this very program; read afresh at every use, since the
+// user (or another copy) may have changed it meanwhile.
+bool StartsAtLogon() {
+    platform::NativePath program;
+    return platform::ProgramFile(program) && ReadRunAtLogon(program) == RunAtLogonState::ThisProgram;
+}
+
 void ToggleRoutes() {
     if (engineRunning.load() == 1) {
         StopRoutes();
@@ -94,6 +106,7 @@ BEGIN_MESSAGE_MAP(CTrayWnd, CWnd)
     ON_COMMAND(ID_CONTROL_PANEL, OnControlPanel)
     ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
     ON_COMMAND(ID_APP_CLOSE, OnAppClose)
+    ON_COMMAND(ID_START_AT_LOGON, OnStartAtLogon)
     ON_MESSAGE(WM_COPYDATA, OnCopyData)
 END_MESSAGE_MAP()
 
@@ -192,9 +205,10 @@ void CTrayWnd::OpenMenu() {
     const std::string startText = LoadResString(IDS_MENU_START);
     const std::string stopText = LoadResString(IDS_MENU_STOP);
     const TrayMenuTexts texts = {defaultText.c_str(), startText.c_str(), stopText.c_str()};
-    const TrayMenuModel model =
+    TrayMenuModel model =
         BuildTrayMenuModel(links.settings ? links.settings->Name : "", links.settings ? links.settings->pickedEntry : -1,
                            links.presets ? *links.presets : noPresets, engineRunning.load() == 1, texts);
+    model.startAtLogon = StartsAtLogon();
     ApplyTrayMenuModel(popup, model);
     lastMenuItems_ = ReadMenuItems(popup);
     ++menuOpenings_;
@@ -257,6 +271,16 @@ void CTrayWnd::OnAppClose() {
     DestroyDialog(controlPanelDlg);
     // The message loop ends; shut-down stops the routes, saves and removes the icon.
     ::PostQuitMessage(0);
+}
+
+void CTrayWnd::OnStartAtLogon() {
+    // Checked: the value goes; unchecked (no value, or one that starts another copy):
+    // it is made to start this one.
+    platform::NativePath program;
+    const bool known = platform::ProgramFile(program);
+    const bool on = known && ReadRunAtLogon(program) == RunAtLogonState::ThisProgram;
+    if (!known || !SetRunAtLogon(!on, program))
+        platform::ShowMessageBox(kStartAtLogonFailedText, platform::kMbIconExclamation);
 }
 
 LRESULT CTrayWnd::OnCopyData(WPARAM wParam, LPARAM lParam) {

@@ -94,6 +94,7 @@ protected:
     void OnControlPanel();
     void OnAppAbout();
     void OnAppClose();
+    void OnStartAtLogon();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);
     // The routes follow their devices: a change heard of arms the heal timer, which
     // tries the waiting routes again.

@@ -29,6 +29,7 @@
 //   kavo_driver box-made                how the last box was made: topmost=, setforeground=
 //   kavo_driver desktop-setup           what the system made of the manifest: smallIcon=,
 //                                       commonControls= (the library's file)
+//   kavo_driver icon-adds               the icon's adds: adds=, refused=, retrying=
 //   kavo_driver dlg-... / caps-fail     the port setup dialog (kavo_driver_dialog.cpp)
 //   kavo_driver icon right|double|left|CODE   the icon's callback message (the right
 //                                       button's posted, the others sent)
@@ -397,10 +398,12 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         Print(Cp932ToUtf8(MenuItemsOf(after)));
         return 0;
     }
-    if (command == "box-made" || command == "desktop-setup") {
+    if (command == "box-made" || command == "desktop-setup" || command == "icon-adds") {
         replied = false;
-        if (Request(command == "box-made" ? testctl::kQueryBox : testctl::kQueryDesktopSetup, nullptr, 0) != 1 ||
-            !replied)
+        const uintptr_t kind = command == "box-made"        ? testctl::kQueryBox
+                               : command == "icon-adds"     ? testctl::kQueryIconAdds
+                                                            : testctl::kQueryDesktopSetup;
+        if (Request(kind, nullptr, 0) != 1 || !replied)
             return 1;
         Print(replyText);
         return 0;

@@ -13,6 +13,9 @@
 //                             was made: box-made, through the test channel)
 //   reg-text KEY VALUE        a text value as "REG_SZ TEXT" (UTF-8), read wide, so the
 //                             same whatever the prefix's code page; "missing" when absent
+//                             (REG_EXPAND_SZ shows as such, unexpanded)
+//   reg-set KEY VALUE TYPE DATA  stores a value with the wide calls: TYPE sz or expand
+//                             (DATA as UTF-8 text), or dword (DATA a number)
 #include <windows.h>
 #include <shellapi.h>
 
@@ -75,6 +78,16 @@ std::wstring Wide(const char* s) {
     std::wstring w(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
     if (n > 1) ::MultiByteToWideChar(CP_UTF8, 0, s, -1, &w[0], n);
     return w;
+}
+
+// Argument index as the system has it: the C runtime's argv is in the prefix's code
+// page, which cannot hold every character of a path.
+std::wstring WideArg(int index) {
+    int count = 0;
+    LPWSTR* args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::wstring arg = args && index < count ? args[index] : L"";
+    ::LocalFree(args);
+    return arg;
 }
 
 }  // namespace
@@ -141,11 +154,42 @@ int DesktopCommand(const std::string& command, int argc, char** argv) {
         const bool found = ::RegOpenKeyExW(root, path.c_str() + skip, 0, KEY_READ, &key) == ERROR_SUCCESS &&
                            ::RegQueryValueExW(key, Wide(argv[3]).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data),
                                               &size) == ERROR_SUCCESS &&
-                           type == REG_SZ;
+                           (type == REG_SZ || type == REG_EXPAND_SZ);
         if (key) ::RegCloseKey(key);
         const std::string text = ToUtf8(std::wstring(data, wcsnlen(data, size / sizeof(wchar_t))));
-        std::printf("%s\n", found ? (text.empty() ? "REG_SZ" : ("REG_SZ " + text).c_str()) : "missing");
+        const std::string kind = type == REG_EXPAND_SZ ? "REG_EXPAND_SZ" : "REG_SZ";
+        std::printf("%s\n", found ? (text.empty() ? kind : (kind + " " + text)).c_str() : "missing");
         return 0;
+    }
+    if (command == "reg-set") {
+        if (argc != 6) return 2;
+        HKEY root = nullptr;
+        std::wstring path = Wide(argv[2]);
+        if (path.rfind(L"HKCU\\", 0) == 0) {
+            root = HKEY_CURRENT_USER;
+        } else if (path.rfind(L"HKLM\\", 0) == 0) {
+            root = HKEY_LOCAL_MACHINE;
+        } else {
+            return 2;
+        }
+        path.erase(0, 5);
+        const std::string type = argv[4];
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return 1;
+        LSTATUS status = ERROR_INVALID_PARAMETER;
+        if (type == "dword") {
+            const DWORD value = static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0));
+            status = ::RegSetValueExW(key, Wide(argv[3]).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                      sizeof value);
+        } else if (type == "sz" || type == "expand") {
+            const std::wstring data = WideArg(5);
+            status = ::RegSetValueExW(key, Wide(argv[3]).c_str(), 0, type == "sz" ? REG_SZ : REG_EXPAND_SZ,
+                                      reinterpret_cast<const BYTE*>(data.c_str()),
+                                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        }
+        ::RegCloseKey(key);
+        return status == ERROR_SUCCESS ? 0 : 1;
     }
     if (command == "box-style") {
         if (argc != 3) return 2;

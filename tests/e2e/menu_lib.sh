@@ -95,13 +95,15 @@ menu_stop() {
     e2e_expect_exit "$1: exit code"
 }
 
-# The items of menu 135 around the preset section, for the expectations.
+# The items of menu 135 around the preset section, for the expectations (no Run value
+# in a fresh prefix: the start-at-logon item unchecked).
 MENU_TAIL='---
 32773 - MIDI I/Fの設定(&I)...
 32772 - MIDI音源ｺﾝﾄﾛｰﾙ(&O)...
 ---
 16 - Kavoのﾊﾞｰｼﾞｮﾝ情報 (&V)...
 ---
+32775 - ログオン時に起動(&L)
 32774 - 閉じる(&X)'
 MENU_RUNNING='32771 - MIDI KAVOを停止 (&S)'
 MENU_STOPPED='32771 - MIDI KAVOを開始 (&S)'

@@ -111,6 +111,7 @@ done
 # screen set to 150 % (144 DPI): the dialogs are laid out for it and the notification
 # icon is its 24-pixel frame.
 E2E_WORK=$unpacked
+E2E_KAVO=$unpacked/Kavo2.exe
 ps_decorate
 cp_unmanaged
 e2e_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1

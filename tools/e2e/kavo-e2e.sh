@@ -13,7 +13,8 @@
 #
 # Every test runs in its own prefix (tools/wine/wine-env.sh): ja_JP.UTF-8, a Japanese
 # font, its own Xvfb and wineserver, all ended by process id. The program's working
-# directory is $E2E_WORK, where PORT.KAV is read and written.
+# directory is $E2E_WORK, which also holds the copy of Kavo2.exe that runs ($E2E_KAVO):
+# PORT.KAV is read and written there.
 #
 # Two device layers. By default Kavo2.exe runs on its in-process virtual devices
 # (KAVO_VIRTUAL_MIDI) and drv's feed, sysex, dump, clear and the state's open counts
@@ -102,6 +103,11 @@ e2e_begin() {
     kavo_wine_setup || { e2e_log "no Wine session could be set up"; exit 1; }
     E2E_WORK=$KAVO_WINE_TMP/work
     mkdir -p "$E2E_WORK"
+    # The program keeps its presets beside itself: each run starts its own copy, from
+    # the work directory as Explorer starts it from its folder, so that no run reads or
+    # writes presets in the build directory.
+    cp "$E2E_KAVO" "$E2E_WORK/" || { e2e_log "cannot copy $E2E_KAVO"; exit 1; }
+    E2E_KAVO=$E2E_WORK/$(basename "$E2E_KAVO")
     if e2e_system_path; then
         e2e_use_loopback
         E2E_PRELOAD=("LD_PRELOAD=$KAVO_WINE_LOOPBACK_LIB${LD_PRELOAD:+:$LD_PRELOAD}")
@@ -285,9 +291,11 @@ e2e_seed_routes() {
 # The Windows path of a Unix file (Wine maps / to Z:).
 winepath_of() { printf 'Z:%s\n' "$(readlink -f "$1" | tr '/' '\\')"; }
 
-# Starts Kavo2.exe from the work directory; E2E_LAST_PID is its loader's pid.
+# Starts Kavo2.exe from the work directory (or from E2E_START_DIR when set, as a
+# shortcut's "Start in" or the Run key's system folder would); E2E_LAST_PID is its
+# loader's pid.
 e2e_launch() {
-    (cd "$E2E_WORK" && exec timeout --kill-after=5 300 env "${E2E_PRELOAD[@]}" "$KAVO_WINE_LOADER" "$E2E_KAVO" "$@") \
+    (cd "${E2E_START_DIR:-$E2E_WORK}" && exec timeout --kill-after=5 300 env "${E2E_PRELOAD[@]}" "$KAVO_WINE_LOADER" "$E2E_KAVO" "$@") \
         >>"$E2E_ARTEFACTS/kavo2.log" 2>&1 &
     E2E_LAST_PID=$!
     E2E_PIDS+=("$E2E_LAST_PID")

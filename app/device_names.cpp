@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "platform/cp932.h"
 #include "platform/midi.h"
-#include "store/cp932.h"
 
 namespace {
 

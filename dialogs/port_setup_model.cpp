@@ -4,9 +4,9 @@
 
 #include "app/device_names.h"
 #include "engine/engine.h"
+#include "platform/cp932.h"
 #include "platform/message_box.h"
 #include "platform/midi.h"
-#include "store/cp932.h"
 #include "store/preset_names.h"
 #include "store/settings_store.h"
 

@@ -8,7 +8,7 @@
 
 #include "engine/engine.h"
 #include "res/resource.h"
-#include "store/cp932.h"
+#include "platform/cp932.h"
 #include "ui/dialog.h"
 #include "ui/winapp.h"
 

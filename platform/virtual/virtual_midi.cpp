@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/cp932.h"
 #include "platform/relaxed.h"
 
 namespace midi {
@@ -111,20 +112,8 @@ bool SplitNames(const std::string& value, std::vector<std::string>* names,
     }
 }
 
-// Names may be code-page-932 text; a cut must not keep the lead byte of a
-// double-byte character without its second byte.
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-void CopyName(const std::string& s, char (&name)[kNameSize]) {
-    size_t n = 0;
-    while (n < s.size()) {
-        size_t w = (IsCp932Lead(static_cast<unsigned char>(s[n])) && n + 1 < s.size()) ? 2 : 1;
-        if (n + w > kNameSize - 1) break;
-        n += w;
-    }
-    std::memcpy(name, s.data(), n);
-    name[n] = '\0';
-}
+// Names may be code-page-932 text, cut to the field without half a character.
+void CopyName(const std::string& s, char (&name)[kNameSize]) { Cp932CopyCut(name, s.c_str(), kNameSize - 1); }
 
 bool HeaderArgOk(const Header* hdr, uint32_t size) { return hdr != nullptr && size >= sizeof(Header); }
 

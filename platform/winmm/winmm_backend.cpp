@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/wide_text.h"
 
 namespace midi {
@@ -89,15 +90,7 @@ void CALLBACK OutTrampoline(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR pa
 // The driver's name, asked for wide, in 932 and cut to the field without half a
 // character (a 32-character name can need more than 32 bytes).
 void CopyName(const wchar_t* from, char (&name)[kNameSize]) {
-    const std::string narrow = text::Narrow(from, wcsnlen(from, MAXPNAMELEN));
-    std::size_t n = 0;
-    while (n < narrow.size()) {
-        const std::size_t step = IsDBCSLeadByteEx(932, static_cast<BYTE>(narrow[n])) ? 2 : 1;
-        if (n + step > kNameSize - 1) break;
-        n += step;
-    }
-    std::memcpy(name, narrow.data(), n);
-    name[n] = '\0';
+    Cp932CopyCut(name, text::Narrow(from, wcsnlen(from, MAXPNAMELEN)).c_str(), kNameSize - 1);
 }
 
 MIDIHDR* Hdr(Header* h) { return reinterpret_cast<MIDIHDR*>(h); }

@@ -166,7 +166,7 @@ void CControlPanelDlg::OnTempoChange() {
         controlpanel::TakeTempoText(*boundSettings, ControlText(IDC_TEMPO_EDIT).c_str(), ::IsWindowVisible(m_hWnd) != FALSE);
 }
 
-void CControlPanelDlg::OnAllNotesOff() { controlpanel::AllNotesOff(); }
+void CControlPanelDlg::OnAllNotesOff() { controlpanel::SilenceAllOutputs(); }
 
 void CControlPanelDlg::OnTuning() { controlpanel::Tune(); }
 

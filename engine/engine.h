@@ -167,9 +167,22 @@ int HeldDeviceCount();
 // SysEx buffers of held inputs): never reused, freed once their device is closed.
 size_t BytesLeftWithDevices();
 
+// ---- output primitives, callable from any thread ----------------------------------
+// The checked entry for a caller that holds only a route number (the panel's resets):
+// sends through SendLongOnRoute when route (0 or 1) has its output open; any other
+// route value, or a closed output, sends nothing.
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
+// The send itself, for a route the caller has already picked (and SendLongMessage):
+// copies the bytes, sends them as one long message (in parts above kMaxLongMessage)
+// under the output's lock and waits until the device is done with them (or its
+// deadlines pass: a stuck device is reset, then left with them). A closed,
+// lost or wedged output sends nothing.
 void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);
+// All Sound Off (controller 120, B0+c 78 00) on all 16 channels of every open output,
+// route 1 first; an output both routes hold gets it once.
 void AllSoundOff();
+// Note 57 on all 16 channels of every open output, a box until the user is done, then
+// AllSoundOff (no note-off).
 void PlayTuningTone();
 
 // waitTimeout as the worker uses it: 0 would make the worker spin a core while a long

@@ -56,9 +56,11 @@ struct StartStopScope {
     StartStopScope& operator=(const StartStopScope&) = delete;
 };
 
-// The body of both input callbacks. It runs on the system's callback thread and must
+// The body of both input callbacks: a short message (MIM_DATA) goes into route r's
+// ring, a SysEx buffer handed back filled (MIM_LONGDATA) only wakes the worker, and
+// every other notice is ignored. It runs on the system's callback thread and must
 // stay small: one store, one index update, one wake; no lock, no allocation.
-inline void CaptureShortMessage(int r, uint32_t msg, uintptr_t param1) {
+inline void ReceiveInput(int r, uint32_t msg, uintptr_t param1) {
     // A system-exclusive buffer came back filled: the worker takes it from its headers
     // (the notification stores nothing), but without a wake it would wait for its
     // time-out first, up to 15.6 ms on Windows.
@@ -280,11 +282,11 @@ void ClearRing(int r) {
 }
 
 void MidiInCallback1(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, uintptr_t) {
-    CaptureShortMessage(0, msg, param1);
+    ReceiveInput(0, msg, param1);
 }
 
 void MidiInCallback2(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, uintptr_t) {
-    CaptureShortMessage(1, msg, param1);
+    ReceiveInput(1, msg, param1);
 }
 
 void StartRoutes() {

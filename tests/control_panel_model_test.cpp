@@ -175,7 +175,7 @@ TEST_F(ControlPanel, SweepsWhereANoteCouldHangAndNowhereElse) {
         {"START pressed", [](KavoSettings& s) { SetMetronome(s, true); }, 0},
         {"START released", [](KavoSettings& s) { SetMetronome(s, false); }, 1},
         {"measure", [](KavoSettings& s) { ChooseMeasure(s, 1); }, 0},
-        {"All Notes Off", [](KavoSettings&) { AllNotesOff(); }, 1},
+        {"All Notes Off", [](KavoSettings&) { SilenceAllOutputs(); }, 1},
         {"track bar", [](KavoSettings& s) { ScrollSens(s, kTbPageUp, 0, 80); }, 0},
     };
     for (const Case& c : cases) {

@@ -99,6 +99,9 @@ extern Relaxed<int32_t> outputLost[2];
 // The settings the engine reads: the active assignment (StartRoutes) and Port and
 // the metronome fields (worker). Until bound, built-in defaults with no route.
 void BindEngineSettings(const KavoSettings* settings);
+// The settings bound by BindEngineSettings (the built-in defaults until then, or
+// after a null). The program asks it to know whether the engine still reads its own.
+const KavoSettings& EngineSettings();
 // Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
 void SetStatusListener(void (*listener)());
 // Which devices of the active assignment the program found missing: a device is

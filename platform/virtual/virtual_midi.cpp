@@ -146,6 +146,36 @@ private:
     OutCallbackFrame frame_;
 };
 
+// The headers prepared on one device, inputs and outputs alike: preparing and
+// unpreparing set the header's flag and keep the count that tests read. Storing the
+// flags of a header the device may hold would race with the device's own store, so a
+// prepared header is left alone, and a queued one is still the device's.
+class PreparedHeaders {
+public:
+    void Prepare(Header* hdr, uint32_t flags) {
+        StoreFlags(*hdr, flags | kMhdrPrepared);
+        std::lock_guard<std::mutex> g(mu_);
+        headers_.insert(hdr);
+    }
+    Result Unprepare(Header* hdr) {
+        const uint32_t f = LoadFlags(*hdr);
+        if (f & kMhdrInQueue) return kStillPlaying;
+        if (!(f & kMhdrPrepared)) return kNoError;
+        StoreFlags(*hdr, f & ~kMhdrPrepared);
+        std::lock_guard<std::mutex> g(mu_);
+        headers_.erase(hdr);
+        return kNoError;
+    }
+    size_t Count() const {
+        std::lock_guard<std::mutex> g(mu_);
+        return headers_.size();
+    }
+
+private:
+    mutable std::mutex mu_;
+    std::unordered_set<const Header*> headers_;
+};
+
 }  // namespace
 
 DriverModel VirtualMidi::Config::InModel(size_t index) const {
@@ -173,8 +203,7 @@ struct VirtualMidi::InPort {
     std::atomic<uint64_t> dropSysEx{0};
     std::atomic<uint64_t> dropSysExBytes{0};
 
-    mutable std::mutex prepMu;
-    std::unordered_set<const Header*> prepared;
+    PreparedHeaders prepared;
 
     std::atomic<bool> logOn{false};
     mutable std::mutex logMu;
@@ -212,8 +241,7 @@ struct VirtualMidi::OutPort {
     std::vector<RecEntry> rec;
     std::vector<uint8_t> recBytes;
 
-    mutable std::mutex prepMu;
-    std::unordered_set<const Header*> prepared;
+    PreparedHeaders prepared;
 };
 
 struct VirtualMidi::InOpening {
@@ -597,13 +625,9 @@ Result VirtualMidi::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
         std::lock_guard<std::mutex> lk(o->mu);
         if (o->gone) return kNoDriver;
     }
-    uint32_t f = LoadFlags(*hdr);
-    // Storing the flags of a header the device may hold would race with the device's
-    // own store; a prepared header is left alone.
+    const uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
-    StoreFlags(*hdr, f | kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.insert(hdr);
+    o->port->prepared.Prepare(hdr, f);
     return kNoError;
 }
 
@@ -611,13 +635,7 @@ Result VirtualMidi::InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) {
     std::shared_ptr<InOpening> o = FindIn(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
-    uint32_t f = LoadFlags(*hdr);
-    if (f & kMhdrInQueue) return kStillPlaying;
-    if (!(f & kMhdrPrepared)) return kNoError;
-    StoreFlags(*hdr, f & ~kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.erase(hdr);
-    return kNoError;
+    return o->port->prepared.Unprepare(hdr);
 }
 
 Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
@@ -929,12 +947,10 @@ Result VirtualMidi::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size) || hdr->lpData == nullptr) return kInvalParam;
     if (o->gone.load(std::memory_order_relaxed)) return kNoDriver;
-    uint32_t f = LoadFlags(*hdr);
+    const uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
     if (f != 0 && o->port->strictPrepare) return kInvalParam;
-    StoreFlags(*hdr, f | kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.insert(hdr);
+    o->port->prepared.Prepare(hdr, f);
     return kNoError;
 }
 
@@ -942,13 +958,7 @@ Result VirtualMidi::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) 
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
-    uint32_t f = LoadFlags(*hdr);
-    if (f & kMhdrInQueue) return kStillPlaying;
-    if (!(f & kMhdrPrepared)) return kNoError;
-    StoreFlags(*hdr, f & ~kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.erase(hdr);
-    return kNoError;
+    return o->port->prepared.Unprepare(hdr);
 }
 
 void VirtualMidi::CompleteLong(OutPort& port, Header* hdr) {
@@ -1055,6 +1065,32 @@ Port* TakeRemoved(std::vector<Port*>& removed, const std::string& name) {
     return nullptr;
 }
 
+// Takes device id off the list; it waits among the removed for its name to come back.
+// Null when there is no such device. The caller holds listMu_.
+template <class Port>
+Port* TakeOffList(std::vector<Port*>& list, std::vector<Port*>& removed, uint32_t id) {
+    if (id >= list.size()) return nullptr;
+    Port* port = list[id];
+    list.erase(list.begin() + id);
+    removed.push_back(port);
+    return port;
+}
+
+// Puts a device of this name into the list at atIndex (at the end without one): the
+// removed one of that name when there is one, else a new one from make(), which owns
+// it. False for an empty name or an index past the end. The caller holds listMu_.
+template <class Port, class Make>
+bool PutOnList(std::vector<Port*>& list, std::vector<Port*>& removed, const std::string& name,
+               std::optional<uint32_t> atIndex, Make make) {
+    if (name.empty()) return false;
+    const size_t index = atIndex ? *atIndex : list.size();
+    if (index > list.size()) return false;
+    Port* port = TakeRemoved(removed, name);
+    if (!port) port = make();
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), port);
+    return true;
+}
+
 }  // namespace
 
 bool VirtualMidi::RemoveInput(uint32_t id) {
@@ -1062,11 +1098,9 @@ bool VirtualMidi::RemoveInput(uint32_t id) {
     InPort* port;
     {
         std::lock_guard<std::mutex> l(listMu_);
-        if (id >= inList_.size()) return false;
-        port = inList_[id];
-        inList_.erase(inList_.begin() + id);
-        inRemoved_.push_back(port);
+        port = TakeOffList(inList_, inRemoved_, id);
     }
+    if (!port) return false;
     // The handles stay in the handle table, valid until closed, but leave the port:
     // nothing fed to the port reaches them, and a fresh open after the device comes
     // back is not refused for a handle of the gone one.
@@ -1087,11 +1121,9 @@ bool VirtualMidi::RemoveOutput(uint32_t id) {
     OutPort* port;
     {
         std::lock_guard<std::mutex> l(listMu_);
-        if (id >= outList_.size()) return false;
-        port = outList_[id];
-        outList_.erase(outList_.begin() + id);
-        outRemoved_.push_back(port);
+        port = TakeOffList(outList_, outRemoved_, id);
     }
+    if (!port) return false;
     for (OutOpening* o : port->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         o->gone.store(true, std::memory_order_relaxed);
@@ -1104,38 +1136,26 @@ bool VirtualMidi::RemoveOutput(uint32_t id) {
 }
 
 bool VirtualMidi::AddInput(const std::string& name, std::optional<uint32_t> atIndex) {
-    if (name.empty()) return false;
     std::lock_guard<std::mutex> l(listMu_);
-    const size_t index = atIndex ? *atIndex : inList_.size();
-    if (index > inList_.size()) return false;
-    InPort* port = TakeRemoved(inRemoved_, name);
-    if (!port) {
+    return PutOnList(inList_, inRemoved_, name, atIndex, [&] {
         auto made = std::make_unique<InPort>();
         made->name = name;
         ApplyInModel(*made, addedModel_);
-        port = made.get();
         inPorts_.push_back(std::move(made));
-    }
-    inList_.insert(inList_.begin() + static_cast<std::ptrdiff_t>(index), port);
-    return true;
+        return inPorts_.back().get();
+    });
 }
 
 bool VirtualMidi::AddOutput(const std::string& name, std::optional<uint32_t> atIndex) {
-    if (name.empty()) return false;
     std::lock_guard<std::mutex> l(listMu_);
-    const size_t index = atIndex ? *atIndex : outList_.size();
-    if (index > outList_.size()) return false;
-    OutPort* port = TakeRemoved(outRemoved_, name);
-    if (!port) {
+    return PutOnList(outList_, outRemoved_, name, atIndex, [&] {
         auto made = std::make_unique<OutPort>();
         made->name = name;
         made->rec.reserve(kInitialRecord);
         ApplyOutModel(*made, addedModel_);
-        port = made.get();
         outPorts_.push_back(std::move(made));
-    }
-    outList_.insert(outList_.begin() + static_cast<std::ptrdiff_t>(index), port);
-    return true;
+        return outPorts_.back().get();
+    });
 }
 
 bool VirtualMidi::Suspend() {
@@ -1349,16 +1369,12 @@ uint64_t VirtualMidi::OutOpensTotal(uint32_t id) const {
 
 size_t VirtualMidi::InPreparedCount(uint32_t id) const {
     const InPort* p = InAt(id);
-    if (!p) return 0;
-    std::lock_guard<std::mutex> g(p->prepMu);
-    return p->prepared.size();
+    return p ? p->prepared.Count() : 0;
 }
 
 size_t VirtualMidi::OutPreparedCount(uint32_t id) const {
     const OutPort* p = OutAt(id);
-    if (!p) return 0;
-    std::lock_guard<std::mutex> g(p->prepMu);
-    return p->prepared.size();
+    return p ? p->prepared.Count() : 0;
 }
 
 size_t VirtualMidi::InQueuedCount(uint32_t id) const {

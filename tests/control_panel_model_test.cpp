@@ -274,7 +274,9 @@ TEST_F(ControlPanel, SwitchesSetTheSettingAndItsEngineCopyAndTheIcon) {
     EXPECT_EQ(iconUpdates, 4);
 
     // The metronome: START restarts the bar, a measure button too (also the one
-    // already chosen), every way of closing stops it.
+    // already chosen), every way of closing stops it. With the routes stopped no worker
+    // plays a beat between the switch and the look at the bar.
+    StopRoutes();
     beatIndex = 3;
     SetMetronome(settings, true);
     EXPECT_EQ(settings.Metronome, 1);

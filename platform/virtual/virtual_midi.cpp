@@ -320,6 +320,46 @@ struct VirtualMidi::OutOpening {
     }
 };
 
+// ---- what inputs and outputs share ------------------------------------------------
+
+namespace {
+
+// Whether a device takes one more opening: its scripted refusal, else kAllocated when
+// it takes one client only and has it.
+template <class Port>
+Result Admission(const Port& port) {
+    const Result refusal = port.openResult;
+    if (refusal != kNoError) return refusal;
+    return port.exclusive && port.openCount > 0 ? kAllocated : kNoError;
+}
+
+// An opening joins its device, and leaves it at its close; a removed device's handles
+// left it when it went. The caller holds VirtualMidi::mu_.
+template <class Port, class Opening>
+void JoinPort(Port& port, Opening* o) {
+    port.openings.push_back(o);
+    ++port.openCount;
+    ++port.opensTotal;
+}
+template <class Opening>
+void LeavePort(Opening* o) {
+    if (o->gone) return;
+    auto& port = *o->port;
+    port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o));
+    --port.openCount;
+}
+
+// Waits, holding lk on the opening's mutex, until idle() holds; counted, so that what
+// makes the opening idle knows to signal it.
+template <class Opening, class Idle>
+void WaitIdle(Opening& o, std::unique_lock<std::mutex>& lk, Idle idle) {
+    ++o.idleWaiters;
+    o.idle.wait(lk, idle);
+    --o.idleWaiters;
+}
+
+}  // namespace
+
 // ---- configuration ----------------------------------------------------------------
 
 bool VirtualMidi::ParseConfig(const char* text, Config* out) {
@@ -482,9 +522,7 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
         InPort* found = InAt(id);
         if (!found) return kBadDeviceId;
         InPort& port = *found;
-        Result refusal = port.openResult;
-        if (refusal != kNoError) return refusal;
-        if (port.exclusive && port.openCount > 0) return kAllocated;
+        if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
@@ -496,9 +534,7 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
             return kNoMem;
         }
         inOpen_[o->token] = o;
-        port.openings.push_back(o.get());
-        ++port.openCount;
-        ++port.opensTotal;
+        JoinPort(port, o.get());
     }
     *handle = o->Handle();
     cb(*handle, kMimOpen, instance, 0, 0);
@@ -526,22 +562,14 @@ Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
         // The driver of a removed device answers no more calls, but the buffers it
         // had are on their way back on the delivery thread; waiting for them keeps
         // the stop guarantee for whoever closes its wake event next.
-        if (!self) {
-            ++o.idleWaiters;
-            o.idle.wait(lk, [&] { return !o.busy && o.queue.empty(); });
-            --o.idleWaiters;
-        }
+        if (!self) WaitIdle(o, lk, [&] { return !o.busy && o.queue.empty(); });
         return kNoDriver;
     }
     o.started = false;
     o.DropPending();
     // A callback that stops its own device must not wait for itself; every other
     // caller waits until the running callback (if any) has returned.
-    if (!self) {
-        ++o.idleWaiters;
-        o.idle.wait(lk, [&] { return !o.busy; });
-        --o.idleWaiters;
-    }
+    if (!self) WaitIdle(o, lk, [&] { return !o.busy; });
     // A wedged driver stops but keeps its buffers.
     if (!reset || o.port->holdsBuffers) return kNoError;
 
@@ -596,21 +624,14 @@ Result VirtualMidi::InClose(InHandle h) {
         o->DropPending();
         o->work.notify_all();
         inOpen_.erase(it);
-        // A removed device's handles left its openings when it went.
-        if (!o->gone) {
-            InPort& port = *o->port;
-            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-            --port.openCount;
-        }
+        LeavePort(o.get());
     }
     // The delivery thread ends once a callback it is running has returned; joining
     // it, and waiting for a reset that hands headers back on another thread, is what
     // makes the stop guarantee hold for close.
     {
         std::unique_lock<std::mutex> lk(o->mu);
-        ++o->idleWaiters;
-        o->idle.wait(lk, [&] { return !o->busy; });
-        --o->idleWaiters;
+        WaitIdle(*o, lk, [&] { return !o->busy; });
     }
     o->thread.join();
     o->cb(h, kMimClose, o->instance, 0, 0);
@@ -825,9 +846,7 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
         OutPort* found = OutAt(id);
         if (!found) return kBadDeviceId;
         OutPort& port = *found;
-        Result refusal = port.openResult;
-        if (refusal != kNoError) return refusal;
-        if (port.exclusive && port.openCount > 0) return kAllocated;
+        if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
@@ -835,9 +854,7 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
             std::lock_guard<std::mutex> t(outTableMu_);
             outOpen_[o->token] = o;
         }
-        port.openings.push_back(o.get());
-        ++port.openCount;
-        ++port.opensTotal;
+        JoinPort(port, o.get());
     }
     *handle = o->Handle();
     if (cb) {
@@ -867,21 +884,14 @@ Result VirtualMidi::OutClose(OutHandle h) {
             std::lock_guard<std::mutex> t(outTableMu_);
             outOpen_.erase(it);
         }
-        // A removed device's handles left its openings when it went.
-        if (!o->gone) {
-            OutPort& port = *o->port;
-            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-            --port.openCount;
-        }
+        LeavePort(o.get());
     }
     // With closing set no new callback is counted; waiting for the counted ones (on
     // the completion thread, or on threads inside OutLongMsg or OutReset) and joining
     // the completion thread is what makes the stop guarantee hold.
     {
         std::unique_lock<std::mutex> lk(o->mu);
-        ++o->idleWaiters;
-        o->idle.wait(lk, [&] { return o->calling == 0; });
-        --o->idleWaiters;
+        WaitIdle(*o, lk, [&] { return o->calling == 0; });
     }
     if (o->completer.joinable()) o->completer.join();
     if (o->cb) o->cb(h, kMomClose, o->instance, 0, 0);

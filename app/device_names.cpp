@@ -2,20 +2,21 @@
 
 #include <cstring>
 
+#include "platform/cp932.h"
 #include "platform/midi.h"
-#include "store/cp932.h"
 
 namespace {
 
 using CapsQuery = midi::Result (*)(uint32_t, char (&)[midi::kNameSize]);
 
-std::vector<std::string> Names(uint32_t count, CapsQuery query) {
+std::vector<std::string> Names(uint32_t count, CapsQuery query, std::string (*unreadable)(uint32_t)) {
     std::vector<std::string> names;
     names.reserve(count);
     for (uint32_t j = 0; j < count; ++j) {
         char name[midi::kNameSize] = {};
+        if (query(j, name) != midi::kNoError) names.push_back(unreadable ? unreadable(j) : std::string());
         // A driver's name field need not end in a NUL.
-        names.emplace_back(query(j, name) == midi::kNoError ? std::string(name, strnlen(name, sizeof name)) : "");
+        else names.emplace_back(name, strnlen(name, sizeof name));
     }
     return names;
 }
@@ -36,8 +37,12 @@ bool Follow(int32_t& index, char (&name)[kDeviceNameSize], const std::vector<std
 
 }  // namespace
 
-std::vector<std::string> PresentInputNames() { return Names(midi::InGetNumDevs(), &midi::InGetDevCaps); }
-std::vector<std::string> PresentOutputNames() { return Names(midi::OutGetNumDevs(), &midi::OutGetDevCaps); }
+std::vector<std::string> PresentInputNames(std::string (*unreadable)(uint32_t)) {
+    return Names(midi::InGetNumDevs(), &midi::InGetDevCaps, unreadable);
+}
+std::vector<std::string> PresentOutputNames(std::string (*unreadable)(uint32_t)) {
+    return Names(midi::OutGetNumDevs(), &midi::OutGetDevCaps, unreadable);
+}
 
 int32_t FollowDevice(int32_t index, const char* name, const std::vector<std::string>& present) {
     if (index == NO_DEVICE || !Named(name)) return index;

@@ -11,10 +11,11 @@
 #include "app/settings_model.h"
 #include "engine/engine.h"
 
-// The names of the present input (output) devices, in device order; "" for a device
-// whose capabilities cannot be read (it matches no stored name).
-std::vector<std::string> PresentInputNames();
-std::vector<std::string> PresentOutputNames();
+// The names of the present input (output) devices, in device order. A device whose
+// capabilities cannot be read gets unreadable(its index), or "" without it (it then
+// matches no stored name).
+std::vector<std::string> PresentInputNames(std::string (*unreadable)(uint32_t) = nullptr);
+std::vector<std::string> PresentOutputNames(std::string (*unreadable)(uint32_t) = nullptr);
 
 // The device a route opens: index, unless the name (stored with it) no longer matches
 // the device at index but matches exactly one present device, which it then selects.

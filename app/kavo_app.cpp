@@ -132,7 +132,9 @@ TrayIconInputs IconInputsOf(const CKavoApp& app) {
 CKavoApp& TheKavoApp() { return theApp; }
 
 BOOL CKavoApp::InitInstance() {
-    Enable3dControls();
+    // The three-dimensional look of dialog controls is the system's own now; what
+    // start-up still owes the dialogs is their common control classes.
+    ui::RegisterCommonControls();
 
     // Another instance owns the devices and the icon: leave everything to it.
     const std::string title = LoadResString(IDS_WINDOW_TITLE);

@@ -2,7 +2,6 @@
 
 #include "app/device_names.h"
 #include "engine/engine.h"
-#include "engine/engine_internal.h"
 
 namespace {
 // The settings whose routes follow their devices' names at every start: those the
@@ -13,15 +12,6 @@ MissingDevices FollowBound() {
     return MissingDevices{};
 }
 }  // namespace
-
-void KavoSettings::CopyStoredToActive() {
-    for (int r = 0; r < 2; ++r) {
-        activeIn[r] = routeSettings[r].MIDIIn;
-        activeOut[r] = routeSettings[r].MIDIOut;
-        activeEnabled[r] = routeSettings[r].Enabled;
-        activeNames[r] = routeNames[r];
-    }
-}
 
 int16_t TransposeSemitonesFor(int32_t tOctave) {
     const int16_t octave = static_cast<int16_t>(static_cast<uint16_t>(tOctave & 0xFFFF));

@@ -36,12 +36,7 @@ BEGIN_MESSAGE_MAP(CControlPanelDlg, CDialog)
 END_MESSAGE_MAP()
 
 CControlPanelDlg::CControlPanelDlg(HWND parent) : CDialog(IDD_CONTROL_PANEL, parent) {
-    // Without the track bar and up-down classes the template cannot be made at all.
-    // Start-up registers them; registering twice is harmless.
-    INITCOMMONCONTROLSEX icc = {};
-    icc.dwSize = sizeof(icc);
-    icc.dwICC = ICC_BAR_CLASSES | ICC_UPDOWN_CLASS;
-    ::InitCommonControlsEx(&icc);
+    ui::RegisterCommonControls();  // its track bars and up-down controls
 }
 
 void CControlPanelDlg::BindSettings(KavoSettings* settings, void (*updateTrayIcon)()) {
@@ -171,7 +166,7 @@ void CControlPanelDlg::OnTempoChange() {
         controlpanel::TakeTempoText(*boundSettings, ControlText(IDC_TEMPO_EDIT).c_str(), ::IsWindowVisible(m_hWnd) != FALSE);
 }
 
-void CControlPanelDlg::OnAllNotesOff() { controlpanel::AllNotesOff(); }
+void CControlPanelDlg::OnAllNotesOff() { controlpanel::SilenceAllOutputs(); }
 
 void CControlPanelDlg::OnTuning() { controlpanel::Tune(); }
 

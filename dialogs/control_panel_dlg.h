@@ -37,7 +37,7 @@ protected:
     void OnMeasure34();
     void OnMeasure44();
     void OnTempoChange();
-    void OnAllNotesOff();
+    void OnAllNotesOff();  // the button's name; it sends All Sound Off
     void OnTuning();
     void OnGmSystemOn();
     void OnGsReset();

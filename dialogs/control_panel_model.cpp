@@ -194,7 +194,7 @@ void ChooseMeasure(KavoSettings& s, int measure) {
     beatIndex = 0;
 }
 
-void AllNotesOff() { AllSoundOff(); }
+void SilenceAllOutputs() { AllSoundOff(); }
 
 void Tune() { PlayTuningTone(); }
 

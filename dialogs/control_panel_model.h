@@ -121,9 +121,12 @@ void SetMetronome(KavoSettings& s, bool checked);
 // mMeas, and the bar restarts.
 void ChooseMeasure(KavoSettings& s, int measure);
 
-// The buttons that talk to the sound modules. All Notes Off and the tuning tone go to
-// every open output; the resets only to the output of the route Port names.
-void AllNotesOff();
+// The buttons that talk to the sound modules. The All Notes Off button and the tuning
+// tone go to every open output; the resets only to the output of the route Port names.
+// The All Notes Off button (IDC_ALL_NOTES_OFF) sends All Sound Off (controller 120),
+// the sweep, not All Notes Off (controller 123): everything sounding stops at once,
+// release tails included.
+void SilenceAllOutputs();
 void Tune();  // the tone, the box "ﾁｭｰﾆﾝｸﾞが終了したら…", then the sweep
 enum class Reset { GmSystemOn, GsReset, XgReset };
 struct ResetBytes {

@@ -40,12 +40,7 @@ BEGIN_MESSAGE_MAP(CPortSetupDlg, CDialog)
 END_MESSAGE_MAP()
 
 CPortSetupDlg::CPortSetupDlg(HWND parent) : CDialog(IDD_PORT_SETUP, parent), firstRun(0), carriedInit{0, 0} {
-    // The name box is an extended combo box: without its class the template cannot
-    // be made at all. Registering twice is harmless.
-    INITCOMMONCONTROLSEX icc = {};
-    icc.dwSize = sizeof(icc);
-    icc.dwICC = ICC_USEREX_CLASSES;
-    ::InitCommonControlsEx(&icc);
+    ui::RegisterCommonControls();  // the name box is an extended combo box
 }
 
 void CPortSetupDlg::BindSettings(KavoSettings* settings, PresetTable* presets) {

@@ -1,35 +1,15 @@
 #include "dialogs/port_setup_model.h"
 
-#include <cstring>
-
 #include "app/device_names.h"
 #include "engine/engine.h"
+#include "platform/cp932.h"
 #include "platform/message_box.h"
-#include "platform/midi.h"
-#include "store/cp932.h"
 #include "store/preset_names.h"
 #include "store/settings_store.h"
 
 namespace portsetup {
 
 namespace {
-
-using CapsQuery = midi::Result (*)(uint32_t, char (&)[midi::kNameSize]);
-
-std::vector<std::string> DeviceTexts(uint32_t count, CapsQuery query) {
-    std::vector<std::string> texts;
-    texts.reserve(count);
-    for (uint32_t j = 0; j < count; ++j) {
-        char name[midi::kNameSize] = {};
-        if (query(j, name) != midi::kNoError) {
-            texts.push_back(UnnamedDeviceText(j));
-            continue;
-        }
-        // A driver's name field need not end in a NUL.
-        texts.emplace_back(name, strnlen(name, sizeof name));
-    }
-    return texts;
-}
 
 // A position in a list of count entries, or -1.
 int SelectionFor(int32_t device, bool enabled, int count) {
@@ -47,9 +27,9 @@ RouteOffer OfferFor(int r, uint32_t nIn, uint32_t nOut) {
 
 std::string UnnamedDeviceText(uint32_t device) { return "(デバイス " + std::to_string(device + 1) + ")"; }
 
-std::vector<std::string> InputDeviceTexts() { return DeviceTexts(midi::InGetNumDevs(), &midi::InGetDevCaps); }
+std::vector<std::string> InputDeviceTexts() { return PresentInputNames(&UnnamedDeviceText); }
 
-std::vector<std::string> OutputDeviceTexts() { return DeviceTexts(midi::OutGetNumDevs(), &midi::OutGetDevCaps); }
+std::vector<std::string> OutputDeviceTexts() { return PresentOutputNames(&UnnamedDeviceText); }
 
 PortForm FormForRoutes(const RouteSettings (&routes)[2], const ListState& lists) {
     PortForm form;

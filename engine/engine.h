@@ -99,6 +99,9 @@ extern Relaxed<int32_t> outputLost[2];
 // The settings the engine reads: the active assignment (StartRoutes) and Port and
 // the metronome fields (worker). Until bound, built-in defaults with no route.
 void BindEngineSettings(const KavoSettings* settings);
+// The settings bound by BindEngineSettings (the built-in defaults until then, or
+// after a null). The program asks it to know whether the engine still reads its own.
+const KavoSettings& EngineSettings();
 // Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
 void SetStatusListener(void (*listener)());
 // Which devices of the active assignment the program found missing: a device is
@@ -167,9 +170,22 @@ int HeldDeviceCount();
 // SysEx buffers of held inputs): never reused, freed once their device is closed.
 size_t BytesLeftWithDevices();
 
+// ---- output primitives, callable from any thread ----------------------------------
+// The checked entry for a caller that holds only a route number (the panel's resets):
+// sends through SendLongOnRoute when route (0 or 1) has its output open; any other
+// route value, or a closed output, sends nothing.
 void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count);
+// The send itself, for a route the caller has already picked (and SendLongMessage):
+// copies the bytes, sends them as one long message (in parts above kMaxLongMessage)
+// under the output's lock and waits until the device is done with them (or its
+// deadlines pass: a stuck device is reset, then left with them). A closed,
+// lost or wedged output sends nothing.
 void SendLongOnRoute(int route, const uint8_t* bytes, uint32_t count);
+// All Sound Off (controller 120, B0+c 78 00) on all 16 channels of every open output,
+// route 1 first; an output both routes hold gets it once.
 void AllSoundOff();
+// Note 57 on all 16 channels of every open output, a box until the user is done, then
+// AllSoundOff (no note-off).
 void PlayTuningTone();
 
 // waitTimeout as the worker uses it: 0 would make the worker spin a core while a long

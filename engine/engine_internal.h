@@ -4,13 +4,10 @@
 #include <chrono>
 #include <cstddef>
 
-#include "app/settings_model.h"
 #include "engine/engine.h"
+#include "engine/settings.h"
 
 using EngineClock = std::chrono::steady_clock;
-
-// The settings bound by BindEngineSettings (built-in defaults until then).
-const KavoSettings& EngineSettings();
 
 // Calls the hook set by SetBeforeOpenHook, if any (nothing missing without one).
 MissingDevices RunBeforeOpenHook();

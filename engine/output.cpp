@@ -41,7 +41,9 @@ void Park(int i) {
     outputUnusable[i] = 1;
 }
 
-void SendShortToAllOpen(uint32_t base) {
+// A channel message (its channel nibble 0) on all 16 channels of every open output,
+// route 1 first.
+void SendOnAllChannels(uint32_t base) {
     for (int r = 0; r < 2; ++r) {
         // An output both routes hold gets it once.
         if (!routeOut[r] || OutputIndex(r) != r) continue;
@@ -147,10 +149,10 @@ void SendLongOnRoute(int r, const uint8_t* bytes, uint32_t count) {
     wakeEvent.Pulse();  // a worker that found the output taken tries it again
 }
 
-void AllSoundOff() { SendShortToAllOpen(0x78B0); }  // B0+c 78 00 on channels 0..15
+void AllSoundOff() { SendOnAllChannels(0x78B0); }  // B0+c 78 00 on channels 0..15
 
 void PlayTuningTone() {
-    SendShortToAllOpen(0x603990);  // 90+c 39 60: key 57 (A), velocity 96
+    SendOnAllChannels(0x603990);  // 90+c 39 60: key 57 (A), velocity 96
     platform::ShowMessageBox(kMsgTuning, platform::kMbOk | platform::kMbIconInformation);
     AllSoundOff();  // the tone ends with All Sound Off; no note-off is sent
 }

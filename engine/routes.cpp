@@ -56,9 +56,11 @@ struct StartStopScope {
     StartStopScope& operator=(const StartStopScope&) = delete;
 };
 
-// The body of both input callbacks. It runs on the system's callback thread and must
+// The body of both input callbacks: a short message (MIM_DATA) goes into route r's
+// ring, a SysEx buffer handed back filled (MIM_LONGDATA) only wakes the worker, and
+// every other notice is ignored. It runs on the system's callback thread and must
 // stay small: one store, one index update, one wake; no lock, no allocation.
-inline void CaptureShortMessage(int r, uint32_t msg, uintptr_t param1) {
+inline void ReceiveInput(int r, uint32_t msg, uintptr_t param1) {
     // A system-exclusive buffer came back filled: the worker takes it from its headers
     // (the notification stores nothing), but without a wake it would wait for its
     // time-out first, up to 15.6 ms on Windows.
@@ -99,13 +101,15 @@ constexpr int kCloseTries = 5;
 constexpr auto kCloseDeadline = std::chrono::milliseconds(200);
 constexpr auto kClosePause = std::chrono::milliseconds(20);
 
+// A held device and the buffers it keeps: an input's SysEx buffers, an output's long
+// message (or nullptr).
 struct HeldIn {
     midi::InHandle handle;
-    SysExBank* bank;
+    SysExBank* kept;
 };
 struct HeldOut {
     midi::OutHandle handle;
-    LongBuffer* parked;  // the long message it kept, or nullptr
+    LongBuffer* kept;
 };
 std::vector<HeldIn> heldIn;
 std::vector<HeldOut> heldOut;
@@ -147,21 +151,21 @@ bool CloseOutputHandle(midi::OutHandle out, LongBuffer* parked, int tries, bool 
     return CloseWithRetries(tryClose, [out] { midi::OutReset(out); }, tries, resetFirst);
 }
 
+// One more try (reset, then close) for each held device; one that closes is forgotten
+// and what it kept is freed.
+template <class Held, class Close>
+void CloseHeld(std::vector<Held>& held, Close close) {
+    const auto closed = [close](const Held& h) {
+        if (!close(h.handle, h.kept, 1, true)) return false;
+        delete h.kept;
+        return true;
+    };
+    held.erase(std::remove_if(held.begin(), held.end(), closed), held.end());
+}
+
 void CloseHeldDevices() {
-    heldIn.erase(std::remove_if(heldIn.begin(), heldIn.end(),
-                                [](const HeldIn& h) {
-                                    if (!CloseInputHandle(h.handle, h.bank, 1, true)) return false;
-                                    delete h.bank;
-                                    return true;
-                                }),
-                 heldIn.end());
-    heldOut.erase(std::remove_if(heldOut.begin(), heldOut.end(),
-                                 [](const HeldOut& h) {
-                                     if (!CloseOutputHandle(h.handle, h.parked, 1, true)) return false;
-                                     delete h.parked;
-                                     return true;
-                                 }),
-                  heldOut.end());
+    CloseHeld(heldIn, CloseInputHandle);
+    CloseHeld(heldOut, CloseOutputHandle);
 }
 
 // A device that is gone (HealRoutes) gets one try: its driver hands its buffers back
@@ -280,11 +284,11 @@ void ClearRing(int r) {
 }
 
 void MidiInCallback1(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, uintptr_t) {
-    CaptureShortMessage(0, msg, param1);
+    ReceiveInput(0, msg, param1);
 }
 
 void MidiInCallback2(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, uintptr_t) {
-    CaptureShortMessage(1, msg, param1);
+    ReceiveInput(1, msg, param1);
 }
 
 void StartRoutes() {
@@ -552,7 +556,7 @@ int HeldDeviceCount() { return static_cast<int>(heldIn.size() + heldOut.size());
 
 size_t BytesLeftWithDevices() {
     size_t n = heldIn.size() * sizeof(SysExBank);
-    for (const HeldOut& h : heldOut) n += h.parked ? sizeof(LongBuffer) : 0;
+    for (const HeldOut& h : heldOut) n += h.kept ? sizeof(LongBuffer) : 0;
     for (LongBuffer* b : parkedBuffer) n += b ? sizeof(LongBuffer) : 0;
     return n;
 }
@@ -566,9 +570,9 @@ bool InsideBlock(const void* p, size_t n, const void* block, size_t size) {
 
 bool IsHeldStorage(const void* p, size_t n) {
     for (const HeldIn& h : heldIn)
-        if (InsideBlock(p, n, h.bank, sizeof(SysExBank))) return true;
+        if (InsideBlock(p, n, h.kept, sizeof(SysExBank))) return true;
     for (const HeldOut& h : heldOut)
-        if (InsideBlock(p, n, h.parked, sizeof(LongBuffer))) return true;
+        if (InsideBlock(p, n, h.kept, sizeof(LongBuffer))) return true;
     return false;
 }
 

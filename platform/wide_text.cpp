@@ -8,6 +8,8 @@
 #include <iconv.h>
 #endif
 
+#include "platform/cp932.h"
+
 namespace text {
 
 namespace {
@@ -49,8 +51,7 @@ std::u16string Utf16From932(const char* cp932, size_t length, bool* invalid) {
     const size_t n = Length(cp932, length);
     for (size_t i = 0; i < n;) {
         const unsigned char c = static_cast<unsigned char>(cp932[i]);
-        const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-        const size_t bytes = lead ? 2 : 1;
+        const size_t bytes = IsCp932LeadByte(c) ? 2 : 1;
         if (i + bytes > n) {  // a lead byte at the end: half a character
             out += kNot932;
             if (invalid) *invalid = true;

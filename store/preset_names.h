@@ -15,7 +15,7 @@
 // or an older version of this one) is not trusted: every preset then has indices only.
 #include <cstddef>
 
-#include "app/settings_model.h"
+#include "engine/settings.h"
 
 constexpr size_t kPresetNamesFileBytes = 16 + sizeof(PresetDeviceNames);
 static_assert(sizeof(PresetDeviceNames) == 2048, "layout of the names file");

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "store/cp932.h"
+#include "platform/cp932.h"
 #include "store/preset_location.h"
 
 const char kPresetFileName[] = "PORT.KAV";

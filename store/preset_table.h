@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/settings_model.h"
+#include "engine/settings.h"
 
 constexpr int kPresetMax = 16;
 constexpr int kPresetSlotBytes = 37;

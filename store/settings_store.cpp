@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "store/cp932.h"
+#include "platform/cp932.h"
 #include "store/preset_table.h"
 #include "store/registry_key.h"
 

@@ -4,7 +4,7 @@
 // "Init", and the devices' names "MIDIInName" and "MIDIOutName") and "Controller".
 #include <cstdint>
 
-#include "app/settings_model.h"
+#include "engine/settings.h"
 
 // Fills every stored field of s and timeOut ("Time Out", the worker's wait in
 // milliseconds, which is never saved). A value that is missing or unreadable takes

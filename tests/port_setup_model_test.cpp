@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/device_names.h"
 #include "dialogs/port_setup_model.h"
 #include "engine/engine.h"
 #include "platform/message_box.h"
@@ -75,6 +76,9 @@ TEST(PortSetupDeviceTexts, PositionsAreDeviceNumbersAlsoWhenACapabilityQueryFail
     dev.SetOutCapsResult(0, midi::kBadDeviceId);
     EXPECT_EQ(portsetup::InputDeviceTexts(), (std::vector<std::string>{"Keys A", "(デバイス 2)", "Keys C"}));
     EXPECT_EQ(portsetup::OutputDeviceTexts(), (std::vector<std::string>{"(デバイス 1)", "Synth B"}));
+    // The routes read the same lists with no name there, which matches no stored name.
+    EXPECT_EQ(PresentInputNames(), (std::vector<std::string>{"Keys A", "", "Keys C"}));
+    EXPECT_EQ(PresentOutputNames(), (std::vector<std::string>{"", "Synth B"}));
 
     // A driver that works again shows its name at the next showing.
     dev.SetInCapsResult(1, midi::kNoError);

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "store/cp932.h"
+#include "platform/cp932.h"
 #include "store/preset_table.h"
 
 namespace {
@@ -90,6 +90,10 @@ TEST(Cp932CutTest, NeverLeavesHalfADoubleByteCharacter) {
         {"0xFD is single", a35 + "\xFD" + "x", 36, 36},
         {"lead byte just before the NUL counts alone", a35 + "\x82", 36, 36},
         {"zero limit", "abc", 0, 0},
+        // Device names, cut to their 31-byte field by both MIDI backends.
+        {"a device name whose 31st byte would be a lead byte", std::string(30, 'y') + "\x82\xA0" + "z", 31, 30},
+        {"a device name whose 31st byte ends a character", std::string(29, 'y') + "\x82\xA0" + "z", 31, 31},
+        {"a device name of half-width katakana", std::string(40, '\xB6'), 31, 31},
     };
     for (const auto& c : cases) EXPECT_EQ(Cp932CutLength(c.text.c_str(), c.max), c.expected) << c.what;
 

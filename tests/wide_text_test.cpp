@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/wide_text.h"
-#include "store/cp932.h"
 
 namespace {
 

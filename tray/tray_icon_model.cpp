@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/settings_model.h"
-#include "store/cp932.h"
+#include "platform/cp932.h"
 
 const char* const kTipWaitingWord = "接続待ち: ";
 

@@ -10,7 +10,7 @@
 #include "platform/app_data.h"
 #include "platform/message_box.h"
 #include "res/resource.h"
-#include "store/cp932.h"
+#include "platform/cp932.h"
 #include "tray/run_at_logon.h"
 #include "ui/dialog.h"
 #include "ui/winapp.h"

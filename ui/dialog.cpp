@@ -1,5 +1,7 @@
 #include "ui/dialog.h"
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -23,6 +25,13 @@ T ReadAt(const uint8_t* p) {
 }
 
 }  // namespace
+
+BOOL ui::RegisterCommonControls() {
+    INITCOMMONCONTROLSEX icc = {};
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
+    return ::InitCommonControlsEx(&icc);
+}
 
 INT_PTR CDialog::DoModal() {
     modal_ = true;

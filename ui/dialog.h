@@ -25,6 +25,13 @@ struct DlgInitEntry {
 // that are handed over all the same).
 bool ForEachDlgInitEntry(const uint8_t* data, size_t size, const std::function<void(const DlgInitEntry&)>& add);
 
+// Registers the common control classes the program's dialog templates hold (track
+// bars, up-down controls, extended combo boxes): without them a template that holds
+// one cannot be made at all. Start-up calls it, and so does every dialog that holds
+// one, since a dialog may be made without the start-up (its tests); registering again
+// is harmless. FALSE when the system refused.
+BOOL RegisterCommonControls();
+
 }  // namespace ui
 
 class CDialog : public CWnd {

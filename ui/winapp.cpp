@@ -1,7 +1,5 @@
 #include "ui/winapp.h"
 
-#include <commctrl.h>
-
 #include <cstring>
 
 #include "platform/message_box.h"
@@ -55,13 +53,6 @@ CWinApp::~CWinApp() {
 }
 
 int CWinApp::ExitInstance() { return exitCode_; }
-
-BOOL CWinApp::Enable3dControls() {
-    INITCOMMONCONTROLSEX icc = {};
-    icc.dwSize = sizeof(icc);
-    icc.dwICC = ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
-    return ::InitCommonControlsEx(&icc);
-}
 
 int CWinApp::DoMessageBox(const char* text, UINT type) { return platform::ShowMessageBox(text, type); }
 

@@ -36,11 +36,6 @@ public:
     // keyboard navigation); TRUE when one used it up.
     virtual BOOL PreTranslateMessage(MSG* msg);
 
-    // Registers the common control classes (track bars, up-down controls, extended
-    // combo boxes) that the dialogs use. The three-dimensional look of dialog controls
-    // is the system's own. Returns FALSE when the system refused.
-    BOOL Enable3dControls();
-
     // The application's message box: caption m_pszAppName; a type that names no icon
     // gets the exclamation icon.
     int DoMessageBox(const char* text, UINT type = MB_OK);

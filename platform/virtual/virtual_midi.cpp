@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/cp932.h"
 #include "platform/relaxed.h"
 
 namespace midi {
@@ -111,20 +112,8 @@ bool SplitNames(const std::string& value, std::vector<std::string>* names,
     }
 }
 
-// Names may be code-page-932 text; a cut must not keep the lead byte of a
-// double-byte character without its second byte.
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-void CopyName(const std::string& s, char (&name)[kNameSize]) {
-    size_t n = 0;
-    while (n < s.size()) {
-        size_t w = (IsCp932Lead(static_cast<unsigned char>(s[n])) && n + 1 < s.size()) ? 2 : 1;
-        if (n + w > kNameSize - 1) break;
-        n += w;
-    }
-    std::memcpy(name, s.data(), n);
-    name[n] = '\0';
-}
+// Names may be code-page-932 text, cut to the field without half a character.
+void CopyName(const std::string& s, char (&name)[kNameSize]) { Cp932CopyCut(name, s.c_str(), kNameSize - 1); }
 
 bool HeaderArgOk(const Header* hdr, uint32_t size) { return hdr != nullptr && size >= sizeof(Header); }
 
@@ -157,6 +146,36 @@ private:
     OutCallbackFrame frame_;
 };
 
+// The headers prepared on one device, inputs and outputs alike: preparing and
+// unpreparing set the header's flag and keep the count that tests read. Storing the
+// flags of a header the device may hold would race with the device's own store, so a
+// prepared header is left alone, and a queued one is still the device's.
+class PreparedHeaders {
+public:
+    void Prepare(Header* hdr, uint32_t flags) {
+        StoreFlags(*hdr, flags | kMhdrPrepared);
+        std::lock_guard<std::mutex> g(mu_);
+        headers_.insert(hdr);
+    }
+    Result Unprepare(Header* hdr) {
+        const uint32_t f = LoadFlags(*hdr);
+        if (f & kMhdrInQueue) return kStillPlaying;
+        if (!(f & kMhdrPrepared)) return kNoError;
+        StoreFlags(*hdr, f & ~kMhdrPrepared);
+        std::lock_guard<std::mutex> g(mu_);
+        headers_.erase(hdr);
+        return kNoError;
+    }
+    size_t Count() const {
+        std::lock_guard<std::mutex> g(mu_);
+        return headers_.size();
+    }
+
+private:
+    mutable std::mutex mu_;
+    std::unordered_set<const Header*> headers_;
+};
+
 }  // namespace
 
 DriverModel VirtualMidi::Config::InModel(size_t index) const {
@@ -184,8 +203,7 @@ struct VirtualMidi::InPort {
     std::atomic<uint64_t> dropSysEx{0};
     std::atomic<uint64_t> dropSysExBytes{0};
 
-    mutable std::mutex prepMu;
-    std::unordered_set<const Header*> prepared;
+    PreparedHeaders prepared;
 
     std::atomic<bool> logOn{false};
     mutable std::mutex logMu;
@@ -223,8 +241,7 @@ struct VirtualMidi::OutPort {
     std::vector<RecEntry> rec;
     std::vector<uint8_t> recBytes;
 
-    mutable std::mutex prepMu;
-    std::unordered_set<const Header*> prepared;
+    PreparedHeaders prepared;
 };
 
 struct VirtualMidi::InOpening {
@@ -302,6 +319,46 @@ struct VirtualMidi::OutOpening {
         if (--calling == 0 && idleWaiters > 0) idle.notify_all();
     }
 };
+
+// ---- what inputs and outputs share ------------------------------------------------
+
+namespace {
+
+// Whether a device takes one more opening: its scripted refusal, else kAllocated when
+// it takes one client only and has it.
+template <class Port>
+Result Admission(const Port& port) {
+    const Result refusal = port.openResult;
+    if (refusal != kNoError) return refusal;
+    return port.exclusive && port.openCount > 0 ? kAllocated : kNoError;
+}
+
+// An opening joins its device, and leaves it at its close; a removed device's handles
+// left it when it went. The caller holds VirtualMidi::mu_.
+template <class Port, class Opening>
+void JoinPort(Port& port, Opening* o) {
+    port.openings.push_back(o);
+    ++port.openCount;
+    ++port.opensTotal;
+}
+template <class Opening>
+void LeavePort(Opening* o) {
+    if (o->gone) return;
+    auto& port = *o->port;
+    port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o));
+    --port.openCount;
+}
+
+// Waits, holding lk on the opening's mutex, until idle() holds; counted, so that what
+// makes the opening idle knows to signal it.
+template <class Opening, class Idle>
+void WaitIdle(Opening& o, std::unique_lock<std::mutex>& lk, Idle idle) {
+    ++o.idleWaiters;
+    o.idle.wait(lk, idle);
+    --o.idleWaiters;
+}
+
+}  // namespace
 
 // ---- configuration ----------------------------------------------------------------
 
@@ -465,9 +522,7 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
         InPort* found = InAt(id);
         if (!found) return kBadDeviceId;
         InPort& port = *found;
-        Result refusal = port.openResult;
-        if (refusal != kNoError) return refusal;
-        if (port.exclusive && port.openCount > 0) return kAllocated;
+        if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
@@ -479,9 +534,7 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
             return kNoMem;
         }
         inOpen_[o->token] = o;
-        port.openings.push_back(o.get());
-        ++port.openCount;
-        ++port.opensTotal;
+        JoinPort(port, o.get());
     }
     *handle = o->Handle();
     cb(*handle, kMimOpen, instance, 0, 0);
@@ -509,22 +562,14 @@ Result VirtualMidi::StopOpening(InOpening& o, bool reset) {
         // The driver of a removed device answers no more calls, but the buffers it
         // had are on their way back on the delivery thread; waiting for them keeps
         // the stop guarantee for whoever closes its wake event next.
-        if (!self) {
-            ++o.idleWaiters;
-            o.idle.wait(lk, [&] { return !o.busy && o.queue.empty(); });
-            --o.idleWaiters;
-        }
+        if (!self) WaitIdle(o, lk, [&] { return !o.busy && o.queue.empty(); });
         return kNoDriver;
     }
     o.started = false;
     o.DropPending();
     // A callback that stops its own device must not wait for itself; every other
     // caller waits until the running callback (if any) has returned.
-    if (!self) {
-        ++o.idleWaiters;
-        o.idle.wait(lk, [&] { return !o.busy; });
-        --o.idleWaiters;
-    }
+    if (!self) WaitIdle(o, lk, [&] { return !o.busy; });
     // A wedged driver stops but keeps its buffers.
     if (!reset || o.port->holdsBuffers) return kNoError;
 
@@ -579,21 +624,14 @@ Result VirtualMidi::InClose(InHandle h) {
         o->DropPending();
         o->work.notify_all();
         inOpen_.erase(it);
-        // A removed device's handles left its openings when it went.
-        if (!o->gone) {
-            InPort& port = *o->port;
-            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-            --port.openCount;
-        }
+        LeavePort(o.get());
     }
     // The delivery thread ends once a callback it is running has returned; joining
     // it, and waiting for a reset that hands headers back on another thread, is what
     // makes the stop guarantee hold for close.
     {
         std::unique_lock<std::mutex> lk(o->mu);
-        ++o->idleWaiters;
-        o->idle.wait(lk, [&] { return !o->busy; });
-        --o->idleWaiters;
+        WaitIdle(*o, lk, [&] { return !o->busy; });
     }
     o->thread.join();
     o->cb(h, kMimClose, o->instance, 0, 0);
@@ -608,13 +646,9 @@ Result VirtualMidi::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
         std::lock_guard<std::mutex> lk(o->mu);
         if (o->gone) return kNoDriver;
     }
-    uint32_t f = LoadFlags(*hdr);
-    // Storing the flags of a header the device may hold would race with the device's
-    // own store; a prepared header is left alone.
+    const uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
-    StoreFlags(*hdr, f | kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.insert(hdr);
+    o->port->prepared.Prepare(hdr, f);
     return kNoError;
 }
 
@@ -622,13 +656,7 @@ Result VirtualMidi::InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) {
     std::shared_ptr<InOpening> o = FindIn(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
-    uint32_t f = LoadFlags(*hdr);
-    if (f & kMhdrInQueue) return kStillPlaying;
-    if (!(f & kMhdrPrepared)) return kNoError;
-    StoreFlags(*hdr, f & ~kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.erase(hdr);
-    return kNoError;
+    return o->port->prepared.Unprepare(hdr);
 }
 
 Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
@@ -818,9 +846,7 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
         OutPort* found = OutAt(id);
         if (!found) return kBadDeviceId;
         OutPort& port = *found;
-        Result refusal = port.openResult;
-        if (refusal != kNoError) return refusal;
-        if (port.exclusive && port.openCount > 0) return kAllocated;
+        if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
         o->token = nextToken_;
         nextToken_ += 0x10;
@@ -828,9 +854,7 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
             std::lock_guard<std::mutex> t(outTableMu_);
             outOpen_[o->token] = o;
         }
-        port.openings.push_back(o.get());
-        ++port.openCount;
-        ++port.opensTotal;
+        JoinPort(port, o.get());
     }
     *handle = o->Handle();
     if (cb) {
@@ -860,21 +884,14 @@ Result VirtualMidi::OutClose(OutHandle h) {
             std::lock_guard<std::mutex> t(outTableMu_);
             outOpen_.erase(it);
         }
-        // A removed device's handles left its openings when it went.
-        if (!o->gone) {
-            OutPort& port = *o->port;
-            port.openings.erase(std::find(port.openings.begin(), port.openings.end(), o.get()));
-            --port.openCount;
-        }
+        LeavePort(o.get());
     }
     // With closing set no new callback is counted; waiting for the counted ones (on
     // the completion thread, or on threads inside OutLongMsg or OutReset) and joining
     // the completion thread is what makes the stop guarantee hold.
     {
         std::unique_lock<std::mutex> lk(o->mu);
-        ++o->idleWaiters;
-        o->idle.wait(lk, [&] { return o->calling == 0; });
-        --o->idleWaiters;
+        WaitIdle(*o, lk, [&] { return o->calling == 0; });
     }
     if (o->completer.joinable()) o->completer.join();
     if (o->cb) o->cb(h, kMomClose, o->instance, 0, 0);
@@ -940,12 +957,10 @@ Result VirtualMidi::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size) || hdr->lpData == nullptr) return kInvalParam;
     if (o->gone.load(std::memory_order_relaxed)) return kNoDriver;
-    uint32_t f = LoadFlags(*hdr);
+    const uint32_t f = LoadFlags(*hdr);
     if (f & kMhdrPrepared) return kNoError;
     if (f != 0 && o->port->strictPrepare) return kInvalParam;
-    StoreFlags(*hdr, f | kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.insert(hdr);
+    o->port->prepared.Prepare(hdr, f);
     return kNoError;
 }
 
@@ -953,13 +968,7 @@ Result VirtualMidi::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) 
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
-    uint32_t f = LoadFlags(*hdr);
-    if (f & kMhdrInQueue) return kStillPlaying;
-    if (!(f & kMhdrPrepared)) return kNoError;
-    StoreFlags(*hdr, f & ~kMhdrPrepared);
-    std::lock_guard<std::mutex> g(o->port->prepMu);
-    o->port->prepared.erase(hdr);
-    return kNoError;
+    return o->port->prepared.Unprepare(hdr);
 }
 
 void VirtualMidi::CompleteLong(OutPort& port, Header* hdr) {
@@ -1066,6 +1075,32 @@ Port* TakeRemoved(std::vector<Port*>& removed, const std::string& name) {
     return nullptr;
 }
 
+// Takes device id off the list; it waits among the removed for its name to come back.
+// Null when there is no such device. The caller holds listMu_.
+template <class Port>
+Port* TakeOffList(std::vector<Port*>& list, std::vector<Port*>& removed, uint32_t id) {
+    if (id >= list.size()) return nullptr;
+    Port* port = list[id];
+    list.erase(list.begin() + id);
+    removed.push_back(port);
+    return port;
+}
+
+// Puts a device of this name into the list at atIndex (at the end without one): the
+// removed one of that name when there is one, else a new one from make(), which owns
+// it. False for an empty name or an index past the end. The caller holds listMu_.
+template <class Port, class Make>
+bool PutOnList(std::vector<Port*>& list, std::vector<Port*>& removed, const std::string& name,
+               std::optional<uint32_t> atIndex, Make make) {
+    if (name.empty()) return false;
+    const size_t index = atIndex ? *atIndex : list.size();
+    if (index > list.size()) return false;
+    Port* port = TakeRemoved(removed, name);
+    if (!port) port = make();
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), port);
+    return true;
+}
+
 }  // namespace
 
 bool VirtualMidi::RemoveInput(uint32_t id) {
@@ -1073,11 +1108,9 @@ bool VirtualMidi::RemoveInput(uint32_t id) {
     InPort* port;
     {
         std::lock_guard<std::mutex> l(listMu_);
-        if (id >= inList_.size()) return false;
-        port = inList_[id];
-        inList_.erase(inList_.begin() + id);
-        inRemoved_.push_back(port);
+        port = TakeOffList(inList_, inRemoved_, id);
     }
+    if (!port) return false;
     // The handles stay in the handle table, valid until closed, but leave the port:
     // nothing fed to the port reaches them, and a fresh open after the device comes
     // back is not refused for a handle of the gone one.
@@ -1098,11 +1131,9 @@ bool VirtualMidi::RemoveOutput(uint32_t id) {
     OutPort* port;
     {
         std::lock_guard<std::mutex> l(listMu_);
-        if (id >= outList_.size()) return false;
-        port = outList_[id];
-        outList_.erase(outList_.begin() + id);
-        outRemoved_.push_back(port);
+        port = TakeOffList(outList_, outRemoved_, id);
     }
+    if (!port) return false;
     for (OutOpening* o : port->openings) {
         std::lock_guard<std::mutex> lk(o->mu);
         o->gone.store(true, std::memory_order_relaxed);
@@ -1115,38 +1146,26 @@ bool VirtualMidi::RemoveOutput(uint32_t id) {
 }
 
 bool VirtualMidi::AddInput(const std::string& name, std::optional<uint32_t> atIndex) {
-    if (name.empty()) return false;
     std::lock_guard<std::mutex> l(listMu_);
-    const size_t index = atIndex ? *atIndex : inList_.size();
-    if (index > inList_.size()) return false;
-    InPort* port = TakeRemoved(inRemoved_, name);
-    if (!port) {
+    return PutOnList(inList_, inRemoved_, name, atIndex, [&] {
         auto made = std::make_unique<InPort>();
         made->name = name;
         ApplyInModel(*made, addedModel_);
-        port = made.get();
         inPorts_.push_back(std::move(made));
-    }
-    inList_.insert(inList_.begin() + static_cast<std::ptrdiff_t>(index), port);
-    return true;
+        return inPorts_.back().get();
+    });
 }
 
 bool VirtualMidi::AddOutput(const std::string& name, std::optional<uint32_t> atIndex) {
-    if (name.empty()) return false;
     std::lock_guard<std::mutex> l(listMu_);
-    const size_t index = atIndex ? *atIndex : outList_.size();
-    if (index > outList_.size()) return false;
-    OutPort* port = TakeRemoved(outRemoved_, name);
-    if (!port) {
+    return PutOnList(outList_, outRemoved_, name, atIndex, [&] {
         auto made = std::make_unique<OutPort>();
         made->name = name;
         made->rec.reserve(kInitialRecord);
         ApplyOutModel(*made, addedModel_);
-        port = made.get();
         outPorts_.push_back(std::move(made));
-    }
-    outList_.insert(outList_.begin() + static_cast<std::ptrdiff_t>(index), port);
-    return true;
+        return outPorts_.back().get();
+    });
 }
 
 bool VirtualMidi::Suspend() {
@@ -1360,16 +1379,12 @@ uint64_t VirtualMidi::OutOpensTotal(uint32_t id) const {
 
 size_t VirtualMidi::InPreparedCount(uint32_t id) const {
     const InPort* p = InAt(id);
-    if (!p) return 0;
-    std::lock_guard<std::mutex> g(p->prepMu);
-    return p->prepared.size();
+    return p ? p->prepared.Count() : 0;
 }
 
 size_t VirtualMidi::OutPreparedCount(uint32_t id) const {
     const OutPort* p = OutAt(id);
-    if (!p) return 0;
-    std::lock_guard<std::mutex> g(p->prepMu);
-    return p->prepared.size();
+    return p ? p->prepared.Count() : 0;
 }
 
 size_t VirtualMidi::InQueuedCount(uint32_t id) const {

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/wide_text.h"
 
 namespace midi {
@@ -70,6 +71,30 @@ InHandle Handle(InRecord* r) { return reinterpret_cast<InHandle>(r); }
 OutRecord* Record(OutHandle h) { return reinterpret_cast<OutRecord*>(h); }
 OutHandle Handle(OutRecord* r) { return reinterpret_cast<OutHandle>(r); }
 
+// The end of an open, inputs and outputs alike: the record becomes the handle once
+// the device is open, and is freed when the open failed.
+template <class RecordT, class DeviceT, class HandleT>
+Result Opened(Result res, RecordT* r, DeviceT device, HandleT* handle) {
+    if (res != kNoError) {
+        delete r;
+        return res;
+    }
+    r->device = device;
+    *handle = Handle(r);
+    return kNoError;
+}
+
+// A close, inputs and outputs alike: a refused one (buffers still queued, sends still
+// pending) leaves the device open and calling back, so its record stays.
+template <class HandleT, class CloseDevice>
+Result Close(HandleT h, CloseDevice closeDevice) {
+    if (!h) return kInvalHandle;
+    auto* r = Record(h);
+    const Result res = closeDevice(r->device);
+    if (res == kNoError) delete r;
+    return res;
+}
+
 // Runs on winmm's callback thread, which must not be held up: it only forwards.
 // It is also called from inside midiInOpen (MIM_OPEN), before the record's device
 // field is set, so it must not read that field.
@@ -89,15 +114,7 @@ void CALLBACK OutTrampoline(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR pa
 // The driver's name, asked for wide, in 932 and cut to the field without half a
 // character (a 32-character name can need more than 32 bytes).
 void CopyName(const wchar_t* from, char (&name)[kNameSize]) {
-    const std::string narrow = text::Narrow(from, wcsnlen(from, MAXPNAMELEN));
-    std::size_t n = 0;
-    while (n < narrow.size()) {
-        const std::size_t step = IsDBCSLeadByteEx(932, static_cast<BYTE>(narrow[n])) ? 2 : 1;
-        if (n + step > kNameSize - 1) break;
-        n += step;
-    }
-    std::memcpy(name, narrow.data(), n);
-    name[n] = '\0';
+    Cp932CopyCut(name, text::Narrow(from, wcsnlen(from, MAXPNAMELEN)).c_str(), kNameSize - 1);
 }
 
 MIDIHDR* Hdr(Header* h) { return reinterpret_cast<MIDIHDR*>(h); }
@@ -129,27 +146,14 @@ Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintpt
     } else {
         res = midiInOpen(&device, id, 0, 0, flags);
     }
-    if (res != kNoError) {
-        delete r;
-        return res;
-    }
-    r->device = device;
-    *handle = Handle(r);
-    return kNoError;
+    return Opened(res, r, device, handle);
 }
 
 Result WinmmBackend::InStart(InHandle h) { return h ? midiInStart(Record(h)->device) : kInvalHandle; }
 Result WinmmBackend::InStop(InHandle h) { return h ? midiInStop(Record(h)->device) : kInvalHandle; }
 Result WinmmBackend::InReset(InHandle h) { return h ? midiInReset(Record(h)->device) : kInvalHandle; }
 
-Result WinmmBackend::InClose(InHandle h) {
-    if (!h) return kInvalHandle;
-    InRecord* r = Record(h);
-    Result res = midiInClose(r->device);
-    // A refused close (buffers still queued) leaves the device open and calling back.
-    if (res == kNoError) delete r;
-    return res;
-}
+Result WinmmBackend::InClose(InHandle h) { return Close(h, midiInClose); }
 
 Result WinmmBackend::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
     return h ? midiInPrepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
@@ -185,23 +189,10 @@ Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uin
     } else {
         res = midiOutOpen(&device, id, 0, 0, CALLBACK_NULL);
     }
-    if (res != kNoError) {
-        delete r;
-        return res;
-    }
-    r->device = device;
-    *handle = Handle(r);
-    return kNoError;
+    return Opened(res, r, device, handle);
 }
 
-Result WinmmBackend::OutClose(OutHandle h) {
-    if (!h) return kInvalHandle;
-    OutRecord* r = Record(h);
-    Result res = midiOutClose(r->device);
-    // A refused close (sends still pending) leaves the device open and calling back.
-    if (res == kNoError) delete r;
-    return res;
-}
+Result WinmmBackend::OutClose(OutHandle h) { return Close(h, midiOutClose); }
 
 Result WinmmBackend::OutReset(OutHandle h) { return h ? midiOutReset(Record(h)->device) : kInvalHandle; }
 Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) {

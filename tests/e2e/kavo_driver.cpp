@@ -62,6 +62,7 @@
 #include <vector>
 
 #include "app/test_control_protocol.h"
+#include "tests/e2e/driver_channel.h"
 #include "tests/e2e/driver_text.h"
 #include "res/resource.h"
 
@@ -107,7 +108,8 @@ HWND MakeReplyWindow() {
 const char kClass[] = "KavoWnd";
 HWND FindProgram() { return ::FindWindowA(kClass, kTitle); }
 
-// Sends one request; returns the program's result (0 when no program or no answer).
+}  // namespace
+
 LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
     HWND program = FindProgram();
     if (!program) {
@@ -120,6 +122,7 @@ LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
     cds.cbData = static_cast<DWORD>(size);
     cds.lpData = const_cast<void*>(payload);
     DWORD_PTR result = 0;
+    replied = false;
     if (!::SendMessageTimeoutA(program, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
                                SMTO_ABORTIFHUNG, 10000, &result)) {
         std::fprintf(stderr, "kavo_driver: the program did not answer\n");
@@ -127,6 +130,14 @@ LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
     }
     return static_cast<LRESULT>(result);
 }
+
+bool RequestText(uintptr_t kind, const void* payload, size_t size, std::string* reply) {
+    if (Request(kind, payload, size) != 1 || !replied) return false;
+    *reply = replyText;
+    return true;
+}
+
+namespace {
 
 bool ParseHex(const char* text, std::vector<uint8_t>* bytes) {
     const size_t n = std::strlen(text);
@@ -171,13 +182,13 @@ int WaitWindow(bool present, DWORD ms) {
 int Dump(uint32_t output, size_t atLeast, DWORD ms, bool timed = false) {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        replied = false;
-        if (Request(timed ? testctl::kDumpOutputTimed : testctl::kDumpOutput, &output, sizeof(output)) != 1 || !replied)
+        std::string text;
+        if (!RequestText(timed ? testctl::kDumpOutputTimed : testctl::kDumpOutput, &output, sizeof(output), &text))
             return 1;
         size_t lines = 0;
-        for (char c : replyText) lines += c == '\n';
+        for (char c : text) lines += c == '\n';
         if (lines >= atLeast || ::GetTickCount() - start >= ms) {
-            Print(replyText);
+            Print(text);
             return lines >= atLeast ? 0 : 1;
         }
         ::Sleep(20);
@@ -269,12 +280,7 @@ bool PostIconMessage(LPARAM mouse) {
     return program && ::PostMessageA(program, WM_APP, 128, mouse);
 }
 
-bool QueryMenu(std::string* text) {
-    replied = false;
-    if (Request(testctl::kQueryMenu, nullptr, 0) != 1 || !replied) return false;
-    *text = replyText;
-    return true;
-}
+bool QueryMenu(std::string* text) { return RequestText(testctl::kQueryMenu, nullptr, 0, text); }
 
 std::string MenuLine(const std::string& text, const char* key) {
     const std::string prefix = std::string(key) + "=";
@@ -399,13 +405,13 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
         return 0;
     }
     if (command == "box-made" || command == "desktop-setup" || command == "icon-adds") {
-        replied = false;
         const uintptr_t kind = command == "box-made"        ? testctl::kQueryBox
                                : command == "icon-adds"     ? testctl::kQueryIconAdds
                                                             : testctl::kQueryDesktopSetup;
-        if (Request(kind, nullptr, 0) != 1 || !replied)
+        std::string text;
+        if (!RequestText(kind, nullptr, 0, &text))
             return 1;
-        Print(replyText);
+        Print(text);
         return 0;
     }
     if (command == "menu-items") {
@@ -480,9 +486,9 @@ int main(int argc, char** argv) {
     if (command == "wait-window") return WaitWindow(true, TimeoutArg(argc, argv, 2, 20000));
     if (command == "wait-gone") return WaitWindow(false, TimeoutArg(argc, argv, 2, 20000));
     if (command == "state") {
-        replied = false;
-        if (Request(testctl::kQueryState, nullptr, 0) != 1 || !replied) return 1;
-        Print(Cp932ToUtf8(replyText));
+        std::string text;
+        if (!RequestText(testctl::kQueryState, nullptr, 0, &text)) return 1;
+        Print(Cp932ToUtf8(text));
         return 0;
     }
     if (command == "feed") {

@@ -36,6 +36,7 @@
 
 #include "app/test_control_dialog_protocol.h"
 #include "app/test_control_protocol.h"
+#include "tests/e2e/driver_channel.h"
 #include "tests/e2e/driver_text.h"
 #include "res/resource.h"
 
@@ -108,52 +109,11 @@ std::string State(HWND dialog) {
     return text;
 }
 
-// The test channel, for what only the program itself can read.
-std::string replyText;
-bool replied = false;
-
-LRESULT CALLBACK ReplyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COPYDATA) {
-        const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (data && data->dwData == testctl::kReply) {
-            replyText.assign(static_cast<const char*>(data->lpData), data->cbData);
-            replied = true;
-            return 1;
-        }
-        return 0;
-    }
-    return ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-LRESULT Request(uintptr_t kind, const void* payload, size_t size) {
-    HWND program = ::FindWindowA("KavoWnd", "KAVO2.0");
-    if (!program) {
-        std::fprintf(stderr, "kavo_driver: no window KAVO2.0\n");
-        return 0;
-    }
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ReplyProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KavoDriverDialogReply";
-    ::RegisterClassW(&wc);
-    HWND self = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    COPYDATASTRUCT cds = {};
-    cds.dwData = kind;
-    cds.cbData = static_cast<DWORD>(size);
-    cds.lpData = const_cast<void*>(payload);
-    DWORD_PTR result = 0;
-    replied = false;
-    if (!::SendMessageTimeoutW(program, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
-                               SMTO_ABORTIFHUNG, 10000, &result)) {
-        std::fprintf(stderr, "kavo_driver: the program did not answer\n");
-        return 0;
-    }
-    return static_cast<LRESULT>(result);
-}
-
+// A text only the program itself can read, through the test channel.
 int TextRequest(uintptr_t kind) {
-    if (Request(kind, nullptr, 0) != 1 || !replied) return 1;
-    Out(FromCp932(replyText));
+    std::string text;
+    if (!RequestText(kind, nullptr, 0, &text)) return 1;
+    Out(FromCp932(text));
     return 0;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
-// Byte rules of code page 932, the system's double-byte code page, for texts that
-// must fit a fixed number of bytes.
+// Byte rules of code page 932, the program's text inside and on disk: which byte
+// starts a double-byte character, and the one cut of a text to a fixed number of
+// bytes that never leaves half a character (preset names, the registry's "Name",
+// device names from every MIDI backend). Half-width katakana (0xA1-0xDF) are single
+// bytes.
 #include <cstddef>
 
 // True for a byte that starts a double-byte character (0x81-0x9F, 0xE0-0xFC): the

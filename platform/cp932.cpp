@@ -1,4 +1,4 @@
-#include "store/cp932.h"
+#include "platform/cp932.h"
 
 #include <cstring>
 

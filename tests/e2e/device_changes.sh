@@ -2,9 +2,9 @@
 # Devices that go and come while the program runs, through the test channel: an input
 # and an output unplugged from under the open routes leave the device lists (the ones
 # after them move down, and the handles of the gone ones count nowhere), plugging them
-# back puts them where they are plugged, and the computer sleeps and wakes. Each
-# request answers once; one that finds nothing to do is refused. The program still
-# closes cleanly with handles of gone devices.
+# back puts them where they are plugged (and the route opens them there again), and
+# the computer sleeps and wakes. Each request answers once; one that finds nothing to
+# do is refused. The program still closes cleanly with handles of gone devices.
 #   device_changes.sh KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT
 set -u
 here=$(dirname "${BASH_SOURCE[0]}")
@@ -35,7 +35,15 @@ expect_drv "the input plugged back first" 0 device-add in "Keys B" 0
 expect_drv "the output plugged back" 0 device-add out "Synth B"
 expect_drv "a new input plugged in" 0 device-add in "Keys D"
 expect_drv "no place past the end" 1 device-add out "Synth C" 3
-e2e_expect_state "back, where they were plugged" inOpen=0,0,0,0 outOpen=0,0
+# The system tells every window; the route finds its devices where they were plugged
+# back (Keys B now first, Synth B second) once the lists have settled.
+drv broadcast devices || e2e_fail "device-change broadcast"
+for try in $(seq 1 75); do
+    state=$(drv state)
+    [ "$(state_value "$state" inOpen)|$(state_value "$state" outOpen)" = "1,0,0,0|0,1" ] && break
+    sleep 0.2
+done
+e2e_expect_state "back, where they were plugged, and open again" inOpen=1,0,0,0 outOpen=0,1 wait=0,0
 expect_drv "bad kind" 2 device-remove thru 0
 
 expect_drv "the computer sleeps" 0 device-sleep

@@ -98,7 +98,10 @@ TEST_P(Healing, ADeviceThatGoesLeavesItsRouteWaitingAndComesBackWhereverItIsList
         ASSERT_TRUE(Plays(keys[c.route], synths[c.route], 0x403C90)) << "a key held";
         ASSERT_TRUE(c.output ? dev.RemoveOutput(OutAt(c.name)) : dev.RemoveInput(InAt(c.name)));
         if (c.output) {
-            // The next message finds the output gone, and the program hears of it.
+            // The next message finds the output gone, and the program hears of it (and
+            // only then has the worker taken it: it must not wait in the ring for the
+            // output to come back).
+            losses = 0;
             dev.SendShort(InAt(keys[c.route]), 0x403E90);
             EXPECT_TRUE(WaitFor([] { return losses.load() > 0; }));
         }

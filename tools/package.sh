@@ -1,7 +1,8 @@
 #!/bin/bash
 # Makes the download a Windows user gets:
-#   build/package/                          a Release Windows build of Kavo2.exe, stripped
 #   build/dist/Kavo2-<version>-win64.zip    Kavo2.exe, README.txt, LICENSE.txt
+# Kavo2.exe is the Windows build's (build/win, made or brought up to date here), the
+# very program its tests run, with its symbols stripped.
 # The version is the one in res/version.h. The texts go in as Windows' own editors read
 # them best: UTF-8 with a byte-order mark (the Notepad of Windows 7 takes a file without
 # one for the ANSI code page) and CR LF line ends.
@@ -21,22 +22,24 @@ if [ -z "$version" ]; then
     exit 1
 fi
 
-build=$root/build/package
+build=$root/build/win
 dist=$root/build/dist
 zip=$dist/Kavo2-$version-win64.zip
 
-echo "package: building Kavo2.exe $version (Release) in build/package"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_EXE_LINKER_FLAGS=-s >"$root/build/package-configure.log" 2>&1 || {
-    cat "$root/build/package-configure.log" >&2
-    exit 1
-}
+echo "package: Kavo2.exe $version from build/win"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+        >"$root/build/win-configure.log" 2>&1 || {
+        cat "$root/build/win-configure.log" >&2
+        exit 1
+    }
+fi
 cmake --build "$build" -j2 --target Kavo2
 
 mkdir -p "$dist"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-cp "$build/app/Kavo2.exe" "$stage/Kavo2.exe"
+x86_64-w64-mingw32-strip -o "$stage/Kavo2.exe" "$build/app/Kavo2.exe"
 python3 - "$stage" "$root/dist/README.txt" "$root/LICENSE" "$zip.tmp" <<'PY'
 import os, sys, time, zipfile
 

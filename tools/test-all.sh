@@ -4,11 +4,14 @@
 #   build/asan  host build with ASan + UBSan          ctest
 #   build/tsan  host build with TSan                  ctest
 #   build/win   Windows build (mingw-w64)             ctest, the programs under Wine
-#   package     tools/package.sh (build/package, build/dist), then the archive and
-#               the packed program checked under Wine (tests/e2e/package.sh)
-# Installs what is missing first (Debian packages; needs root only when something is
-# missing). Keeps going after a failure so one run shows every failing build and test,
-# ends with each build's ctest summary, and exits non-zero if anything failed.
+#   package     tools/package.sh (build/dist, from build/win's Kavo2.exe), then the
+#               archive and the packed program checked under Wine (tests/e2e/package.sh)
+# The Windows build compiles first; its tests, mostly Wine runs that wait on the
+# program, go on in the background while the host builds compile and test, and their
+# log is shown when they end. Installs what is missing first (Debian packages; needs
+# root only when something is missing). Keeps going after a failure so one run shows
+# every failing build and test, ends with each build's ctest summary and time, and
+# exits non-zero if anything failed.
 #
 #   tools/test-all.sh                  everything
 #   tools/test-all.sh host win         only the named builds
@@ -88,54 +91,113 @@ check_tsan() {
     rm -rf "$dir"
 }
 
-declare -A result summary
+declare -A result summary took
 failed=0
 
-# run_build NAME CMAKE-ARGS...
-run_build() {
-    local name=$1 dir="$root/build/$1" prefix=()
+# configure NAME CMAKE-ARGS...
+configure() {
+    local name=$1
     shift
-    [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
-    say "$name: configure"
-    if ! cmake -S "$root" -B "$dir" "$@" >"$root/build/$name-configure.log" 2>&1; then
+    if ! cmake -S "$root" -B "$root/build/$name" "${fast_debug[@]}" "$@" >"$root/build/$name-configure.log" 2>&1; then
         cat "$root/build/$name-configure.log"
         result[$name]="configure failed (log: build/$name-configure.log)"
         failed=1
-        return
-    fi
-    say "$name: build"
-    # Test programs are run once while building (gtest_discover_tests), so the TSan
-    # build needs the same prefix as its tests.
-    if ! "${prefix[@]}" cmake --build "$dir" -j2; then
-        result[$name]="build failed"
-        failed=1
-        return
-    fi
-    say "$name: test"
-    local testdir=$dir
-    # Tests are registered below tests/; use the top only once it collects them too.
-    [ -f "$dir/CTestTestfile.cmake" ] || testdir=$dir/tests
-    local log="$root/build/$name-ctest.log"
-    # Under Wine a test may trip over Wine itself now and then (a reg.exe that prints
-    # nothing, a window that appears late on a loaded machine): a failed Wine test
-    # runs once more, and its first failure stays in the log above the rerun.
-    local repeat=()
-    [ "$name" = win ] && repeat=(--repeat until-pass:2)
-    "${prefix[@]}" ctest --test-dir "$testdir" --output-on-failure -j2 "${repeat[@]}" 2>&1 | tee "$log"
-    local rc=${PIPESTATUS[0]}
-    summary[$name]=$(sed -n '/tests passed,/,$p' "$log")
-    if [ "$rc" -ne 0 ]; then
-        result[$name]="tests failed"
-        failed=1
-    else
-        result[$name]=ok
+        return 1
     fi
 }
 
-# The download: built by tools/package.sh, then unpacked and checked with the Windows
-# build's driver (made here when that build has not run).
+# compile NAME [TARGET]: the whole build, or one target of it. Test programs are run
+# once while building (gtest_discover_tests), so the TSan build needs the same prefix
+# as its tests. While the Windows tests run beside it, compiling yields to them: they
+# wait on the program under Wine with time limits, the compiler only wants throughput.
+compile() {
+    local name=$1 prefix=() target=()
+    [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
+    [ -n "${2:-}" ] && target=(--target "$2")
+    [ -n "$win_tests_pid" ] && prefix=(nice -n 10 "${prefix[@]}")
+    if ! "${prefix[@]}" cmake --build "$root/build/$name" -j2 "${target[@]}"; then
+        result[$name]="build failed"
+        failed=1
+        return 1
+    fi
+}
+
+# run_tests NAME: ctest, its summary kept in build/NAME-ctest.log. Writes the outcome
+# to build/NAME-ctest.rc, so that it can run in a background shell.
+run_tests() {
+    local name=$1 dir="$root/build/$1" prefix=() repeat=()
+    [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
+    # Under Wine a test may trip over Wine itself now and then (a reg.exe that prints
+    # nothing, a window that appears late on a loaded machine): a failed Wine test
+    # runs once more, and its first failure stays in the log above the rerun.
+    [ "$name" = win ] && repeat=(--repeat until-pass:2)
+    "${prefix[@]}" ctest --test-dir "$dir" --output-on-failure -j2 "${repeat[@]}" >"$root/build/$name-ctest.log" 2>&1
+    echo $? >"$root/build/$name-ctest.rc"
+}
+
+# Takes in what run_tests left: prints the log, records the summary and the result.
+collect_tests() {
+    local name=$1 log="$root/build/$1-ctest.log"
+    cat "$log"
+    summary[$name]=$(sed -n '/tests passed,/,$p' "$log")
+    if [ "$(cat "$root/build/$name-ctest.rc" 2>/dev/null)" = 0 ]; then
+        result[$name]=ok
+    else
+        result[$name]="tests failed"
+        failed=1
+    fi
+}
+
+# A host build from start to end: host, asan, tsan.
+host_build() {
+    local name=$1 t0=$SECONDS
+    shift
+    say "$name: configure and build"
+    configure "$name" "$@" && compile "$name" || { took[$name]="$((SECONDS - t0)) s"; return; }
+    local t1=$SECONDS
+    say "$name: test"
+    run_tests "$name"
+    collect_tests "$name"
+    took[$name]="$((SECONDS - t0)) s (build $((t1 - t0)) s, tests $((SECONDS - t1)) s)"
+}
+
+# The Windows build, compiled first; its tests (mostly Wine runs, which wait more than
+# they compute) then go on in the background while the host builds compile.
+win_tests_pid=
+win_build() {
+    local t0=$SECONDS
+    # The runs on Wine's own MIDI devices preload the loopback sequencer of the host
+    # build: that one library first (it is skipped without libasound2-dev).
+    say "win: the host build's loopback sequencer"
+    if ! { cmake -S "$root" -B "$root/build/host" "${fast_debug[@]}" >"$root/build/host-configure.log" 2>&1 &&
+        cmake --build "$root/build/host" -j2 --target kavo_loopback_seq; }; then
+        echo "no loopback sequencer: the runs on Wine's own MIDI devices will be skipped"
+    fi
+    say "win: configure and build"
+    configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" && compile win || {
+        took[win]="$((SECONDS - t0)) s"
+        return
+    }
+    win_built=$((SECONDS - t0))
+    win_tests_started=$SECONDS
+    say "win: tests start in the background (build/win-ctest.log)"
+    run_tests win &
+    win_tests_pid=$!
+}
+
+win_finish() {
+    [ -n "$win_tests_pid" ] || return 0
+    say "win: test (waiting for the background run)"
+    wait "$win_tests_pid"
+    win_tests_pid=
+    collect_tests win
+    took[win]="build $win_built s, tests $((SECONDS - win_tests_started)) s beside the other builds"
+}
+
+# The download: built by tools/package.sh from the Windows build's program, then
+# unpacked and checked with that build's driver (made here when that build has not run).
 run_package() {
-    local log="$root/build/package-check.log" version zip driver=$root/build/win/tests/e2e/kavo_driver.exe
+    local log="$root/build/package-check.log" version zip driver=$root/build/win/tests/e2e/kavo_driver.exe t0=$SECONDS
     say "package: build"
     if ! bash "$root/tools/package.sh"; then
         result[package]="packaging failed"
@@ -143,8 +205,7 @@ run_package() {
         return
     fi
     if [ ! -f "$driver" ]; then
-        cmake -S "$root" -B "$root/build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-            >"$root/build/win-configure.log" 2>&1 && cmake --build "$root/build/win" -j2 --target kavo_driver || {
+        configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" && compile win kavo_driver || {
             result[package]="driver build failed"
             failed=1
             return
@@ -170,10 +231,28 @@ run_package() {
     else
         result[package]=ok
     fi
+    took[package]="$((SECONDS - t0)) s"
 }
 
 mkdir -p "$root/build"
 start=$SECONDS
+# An interrupted run takes its background tests with it (each Wine run cleans up
+# after itself when ended).
+trap '[ -n "$win_tests_pid" ] && pkill -TERM -P "$win_tests_pid" 2>/dev/null' EXIT
+wants() {
+    local b
+    for b in "${builds[@]}"; do [ "$b" = "$1" ] && return 0; done
+    return 1
+}
+for b in "${builds[@]}"; do
+    case $b in
+    host | asan | tsan | win | package) ;;
+    *)
+        echo "unknown build: $b (host, asan, tsan, win, package)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 # Texts reach the system only through the wide calls, converted in one module.
 say "text calls"
@@ -183,33 +262,28 @@ else
     result[text]="A functions that take text are called (see above)"
     failed=1
 fi
-for b in "${builds[@]}"; do
-    t0=$SECONDS
-    case $b in
-    host) run_build host ;;
-    asan) run_build asan -DKAVO_SANITIZE=address ;;
-    tsan)
-        if check_tsan; then
-            TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} run_build tsan -DKAVO_SANITIZE=thread
-        else
-            result[tsan]="TSan unusable on this machine"
-            failed=1
-        fi
-        ;;
-    win) run_build win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" ;;
-    package) run_package ;;
-    *)
-        echo "unknown build: $b (host, asan, tsan, win, package)" >&2
-        exit 2
-        ;;
-    esac
-    echo "$b: $((SECONDS - t0)) s"
-done
+
+# Ask for each one's line numbers only (-g1): full debug information doubles the
+# compile time and no test reads it; the sanitizer builds pick their own level.
+fast_debug=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
+wants win && win_build
+wants host && host_build host
+wants asan && host_build asan -DKAVO_SANITIZE=address
+if wants tsan; then
+    if check_tsan; then
+        TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} host_build tsan -DKAVO_SANITIZE=thread
+    else
+        result[tsan]="TSan unusable on this machine"
+        failed=1
+    fi
+fi
+wants package && run_package
+win_finish
 
 say "summary ($((SECONDS - start)) s)"
 echo "--- text calls: ${result[text]}"
 for b in "${builds[@]}"; do
-    echo "--- $b: ${result[$b]:-not run}"
+    echo "--- $b: ${result[$b]:-not run}${took[$b]:+ (${took[$b]})}"
     [ -n "${summary[$b]:-}" ] && printf '%s\n' "${summary[$b]}"
 done
 exit $failed

@@ -10,6 +10,7 @@ set -u
 here=$(dirname "${BASH_SOURCE[0]}")
 zip=$(readlink -f "$1")
 unpacked=$(mktemp -d)
+E2E_TEMP=("$unpacked")
 trap 'rm -rf "$unpacked"' EXIT
 
 # ---- the archive -------------------------------------------------------------------------

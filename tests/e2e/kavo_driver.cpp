@@ -309,7 +309,11 @@ bool SendMenuKey(HWND popup, const std::string& key) {
     } named[] = {{"ESC", VK_ESCAPE}, {"DOWN", VK_DOWN}, {"UP", VK_UP}, {"RETURN", VK_RETURN}};
     for (const auto& n : named) {
         if (key != n.name) continue;
-        return ::PostMessageA(popup, WM_KEYDOWN, n.vk, 1) && ::PostMessageA(popup, WM_KEYUP, n.vk, 0xC0000001);
+        if (!::PostMessageA(popup, WM_KEYDOWN, n.vk, 1)) return false;
+        // A key that ends the menu may have ended it already: its release has nowhere
+        // to go then, and that is no failure.
+        ::PostMessageA(popup, WM_KEYUP, n.vk, 0xC0000001);
+        return true;
     }
     if (key.size() != 1) return false;
     return ::PostMessageA(popup, WM_CHAR, static_cast<unsigned char>(key[0]), 1) != 0;
@@ -427,7 +431,10 @@ int MenuCommand(const std::string& command, int argc, char** argv) {
             return 1;
         }
         for (int i = 2; i < argc; ++i) {
-            if (!SendMenuKey(popup, argv[i])) return Usage();
+            if (!SendMenuKey(popup, argv[i])) {
+                std::fprintf(stderr, "kavo_driver: key %s unknown, or the menu was gone\n", argv[i]);
+                return 1;
+            }
             ::Sleep(50);
         }
         return 0;

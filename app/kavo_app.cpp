@@ -73,16 +73,6 @@ bool TestControlRequested() {
     return v && std::strcmp(v, "1") == 0;
 }
 
-// The first adds of the icon fail on purpose (end-to-end tests of a slow shell): the
-// number in KAVO_TEST_ICON_REFUSALS, honoured only with the test channel on.
-int IconRefusalsRequested() {
-    const char* v = std::getenv("KAVO_TEST_ICON_REFUSALS");
-    if (!v || !*v) return 0;
-    char* end = nullptr;
-    const long n = std::strtol(v, &end, 10);
-    return *end == '\0' && n > 0 && n < 1000000 ? static_cast<int>(n) : 0;
-}
-
 // At logon the shell may not be ready for the icon, and its "TaskbarCreated" may have
 // gone out before the program could hear it: the add is tried again this often.
 constexpr UINT_PTR kIconRetryTimer = 0x4B49;
@@ -149,6 +139,11 @@ BOOL CKavoApp::InitInstance() {
         exitCleanup = 0;
         return FALSE;
     }
+    // On the system's devices the channel stays shut unless a test asks for it, so a
+    // shipped program answers nothing extra. What it reports starts before the first
+    // box or icon it may be asked about.
+    const bool testChannel = virtualMidi || TestControlRequested();
+    if (testChannel) StartTestRecording();
 
     const int enable = ParseEnableSwitch(m_lpCmdLine);
     pickedEntry = -1;
@@ -191,12 +186,7 @@ BOOL CKavoApp::InitInstance() {
 
     CopyStoredToActive();
 
-    // On the system's devices the channel stays shut unless a test asks for it, so a
-    // shipped program answers nothing extra.
-    const bool testChannel = virtualMidi || TestControlRequested();
-    if (testChannel) RefuseTrayIconAdds(IconRefusalsRequested());
-
-    trayPicture = AddTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
+    AddTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
     iconWanted_ = true;
     ShowTrayIconOrRetry();
     SetStatusListener(&UpdateTrayIconListener);
@@ -252,7 +242,7 @@ void CKavoApp::ShowTrayIconOrRetry() {
 }
 
 void CKavoApp::UpdateTrayIcon() {
-    ModifyTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this), &trayPicture);
+    ModifyTrayIcon(trayIcon, trayWnd.m_hWnd, IconInputsOf(*this));
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {

@@ -35,10 +35,8 @@ public:
     PresetTable presetTable;
     CTrayWnd trayWnd;
     NOTIFYICONDATAW trayIcon = {};
-    // What the notification area shows: for the test channel, which cannot read the
-    // icon back from the shell. The shell holds the icon, as far as the program knows.
+    // The shell holds the icon, as far as the program knows.
     bool trayIconShown = false;
-    int trayPicture = 0;
 
 private:
     bool shutDown_ = false;

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/kavo_app.h"
 #include "app/test_control_protocol.h"
@@ -16,6 +19,7 @@
 #include "platform/wide_text.h"
 #include "platform/message_box.h"
 #include "tray/tray_icon.h"
+#include "tray/tray_menu.h"
 
 namespace {
 
@@ -25,6 +29,68 @@ bool enabled = false;
 midi::VirtualMidi* devices = nullptr;
 // The output "another program" holds (kDeviceHold), or null.
 midi::OutHandle heldByOther = nullptr;
+
+// The system's boxes: how many were shown, and the type the last one was made with as
+// the system got it (0 before the first). Boxes come from the worker too.
+std::atomic<unsigned> boxesShown{0};
+std::atomic<unsigned> lastBoxType{0};
+
+void BoxShown(unsigned type) {
+    lastBoxType.store(type, std::memory_order_relaxed);
+    boxesShown.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The adds of the icon asked of the shell, how many of them were refused on purpose,
+// and how many are still to be refused.
+int iconAdds = 0;
+int iconAddsRefused = 0;
+int iconRefusalsLeft = 0;
+
+// How many of the first adds to refuse: the number in KAVO_TEST_ICON_REFUSALS.
+int IconRefusalsRequested() {
+    const char* v = std::getenv("KAVO_TEST_ICON_REFUSALS");
+    if (!v || !*v) return 0;
+    char* end = nullptr;
+    const long n = std::strtol(v, &end, 10);
+    return *end == '\0' && n > 0 && n < 1000000 ? static_cast<int>(n) : 0;
+}
+
+bool MayAddIcon() {
+    ++iconAdds;
+    if (iconRefusalsLeft == 0) return true;
+    --iconRefusalsLeft;
+    ++iconAddsRefused;
+    return false;
+}
+
+// The items of the last menu opened, read from the real menu right before it was
+// shown; how many menus were opened; how many are open now (one inside another when a
+// second right click came while the first was shown).
+std::vector<MenuItemRecord> lastMenuItems;
+int menuOpenings = 0;
+int menusOpen = 0;
+
+void MenuOpenedOrClosed(HMENU popup, bool open) {
+    if (!open) {
+        --menusOpen;
+        return;
+    }
+    lastMenuItems = ReadMenuItems(popup);
+    ++menuOpenings;
+    ++menusOpen;
+}
+
+// The picture the shell was handed, known by the record's handle: the pictures are
+// loaded shared, so loading one again gives the handle the record holds. 0 while the
+// record holds none.
+int PictureHandedToShell(const NOTIFYICONDATAW& record) {
+    if (!record.hIcon) return 0;
+    for (int picture : {kIconStoppedOne, kIconStoppedTwo, kIconRunningOne, kIconRunningTwo, kIconConvertingOne,
+                        kIconConvertingTwo}) {
+        if (LoadTrayPicture(picture) == record.hIcon) return picture;
+    }
+    return 0;
+}
 
 bool ReadU32(const COPYDATASTRUCT* data, uint32_t* value) {
     if (!data->lpData || data->cbData < sizeof(uint32_t)) return false;
@@ -99,7 +165,7 @@ std::string QueryState() {
     const CKavoApp& app = TheKavoApp();
     std::string text;
     text += "icon=" + std::to_string(app.trayIconShown ? 1 : 0) + "\n";
-    text += "picture=" + std::to_string(app.trayPicture) + "\n";
+    text += "picture=" + std::to_string(PictureHandedToShell(app.trayIcon)) + "\n";
     // A tip of two lines stays on one: its line break reads "\n".
     std::string tip = text::Narrow(app.trayIcon.szTip, wcsnlen(app.trayIcon.szTip, std::size(app.trayIcon.szTip)));
     for (size_t at = 0; (at = tip.find('\n', at)) != std::string::npos; at += 2) tip.replace(at, 1, "\\n");
@@ -109,7 +175,7 @@ std::string QueryState() {
     text += "routeOut=" + std::to_string(routeOut[0] ? 1 : 0) + "," + std::to_string(routeOut[1] ? 1 : 0) + "\n";
     text += "wait=" + std::to_string(static_cast<int>(RouteWaitsFor(0))) + "," +
             std::to_string(static_cast<int>(RouteWaitsFor(1))) + "\n";
-    text += "boxes=" + std::to_string(platform::SystemBoxCount()) + "\n";
+    text += "boxes=" + std::to_string(boxesShown.load(std::memory_order_relaxed)) + "\n";
     if (!devices) return text;
     text += "inOpen=" + CountList(devices->InGetNumDevs(), &midi::VirtualMidi::InOpenCount) + "\n";
     text += "outOpen=" + CountList(devices->OutGetNumDevs(), &midi::VirtualMidi::OutOpenCount) + "\n";
@@ -180,27 +246,32 @@ LRESULT HandleRequest(HWND sender, const COPYDATASTRUCT* data) {
         Reply(sender, DesktopSetup());
         return 1;
     case testctl::kQueryIconAdds:
-        Reply(sender, "adds=" + std::to_string(TrayIconAdds()) + "\nrefused=" + std::to_string(TrayIconAddsRefused()) +
+        Reply(sender, "adds=" + std::to_string(iconAdds) + "\nrefused=" + std::to_string(iconAddsRefused) +
                           "\nretrying=" + std::to_string(TheKavoApp().IconRetrying() ? 1 : 0) + "\n");
         return 1;
     case testctl::kQueryBox: {
-        const unsigned type = platform::LastSystemBoxType();
+        const unsigned type = lastBoxType.load(std::memory_order_relaxed);
         Reply(sender, "topmost=" + std::to_string((type & MB_TOPMOST) ? 1 : 0) +
                           "\nsetforeground=" + std::to_string((type & MB_SETFOREGROUND) ? 1 : 0) + "\n");
         return 1;
     }
-    case testctl::kQueryMenu: {
-        const CTrayWnd& tray = TheKavoApp().trayWnd;
-        Reply(sender, "open=" + std::to_string(tray.MenuOpen() ? 1 : 0) + "\nopenings=" +
-                          std::to_string(tray.MenuOpenings()) + "\n" + FormatMenuItems(tray.LastMenuItems()));
+    case testctl::kQueryMenu:
+        Reply(sender, "open=" + std::to_string(menusOpen > 0 ? 1 : 0) + "\nopenings=" + std::to_string(menuOpenings) +
+                          "\n" + FormatMenuItems(lastMenuItems));
         return 1;
-    }
     default:
         return HandlePortSetupTestRequest(sender, TheKavoApp().trayWnd.m_hWnd, data, devices);
     }
 }
 
 }  // namespace
+
+void StartTestRecording() {
+    iconRefusalsLeft = IconRefusalsRequested();
+    platform::SetSystemBoxListener(&BoxShown);
+    SetTrayIconAddGate(&MayAddIcon);
+    CTrayWnd::SetMenuListener(&MenuOpenedOrClosed);
+}
 
 void EnableTestControl(midi::VirtualMidi* virtualDevices) {
     enabled = true;

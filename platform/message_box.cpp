@@ -17,12 +17,10 @@ std::mutex handlerMutex;
 MessageBoxHandler handlerFn = nullptr;
 void* handlerContext = nullptr;
 std::string appTitle = "Kavo2";
-std::atomic<unsigned> lastSystemType{0};
-std::atomic<unsigned> systemBoxes{0};
+std::atomic<SystemBoxListener> systemBoxListener{nullptr};
 }  // namespace
 
-unsigned LastSystemBoxType() { return lastSystemType.load(std::memory_order_relaxed); }
-unsigned SystemBoxCount() { return systemBoxes.load(std::memory_order_relaxed); }
+void SetSystemBoxListener(SystemBoxListener listener) { systemBoxListener.store(listener); }
 
 void SetAppTitle(const char* title) { appTitle = title ? title : ""; }
 const char* AppTitle() { return appTitle.c_str(); }
@@ -50,8 +48,7 @@ int ShowMessageBox(const char* text, unsigned type) {
     // flash in the task bar: at a start at logon the user would never learn why
     // nothing plays. A box over one of our dialogs comes up with it.
     if (!owner) type |= MB_TOPMOST | MB_SETFOREGROUND;
-    lastSystemType.store(type, std::memory_order_relaxed);
-    systemBoxes.fetch_add(1, std::memory_order_relaxed);
+    if (const SystemBoxListener listener = systemBoxListener.load()) listener(type);
     return MessageBoxW(owner, text::Wide(text).c_str(), text::Wide(appTitle).c_str(), type);
 #else
     // The host build has no windows: the text goes to the console (in code page 932).

@@ -26,12 +26,12 @@ const char* AppTitle();
 // message-box call does; the handler sees the type after that addition.
 int ShowMessageBox(const char* text, unsigned type = kMbOk);
 
-// The type the system's box last shown was made with, as the system got it (0 before
-// the first): for the test channel, which cannot ask a box how it was made.
-unsigned LastSystemBoxType();
-// How many of the system's boxes were shown: for the test channel, which checks that
-// automatic work shows none.
-unsigned SystemBoxCount();
+// Told of each of the system's boxes as it is shown, with the type the system gets:
+// for the test channel, which cannot ask a box how it was made, and counts them to see
+// that automatic work shows none. From any thread that shows a box. Null (the
+// default) tells nobody.
+using SystemBoxListener = void (*)(unsigned type);
+void SetSystemBoxListener(SystemBoxListener listener);
 
 using MessageBoxHandler = int (*)(const char* text, unsigned type, void* context);
 // Replaces the system's box (nullptr: the system's box again).

@@ -6,7 +6,12 @@
 
 namespace platform {
 namespace {
-std::atomic<bool> failNextStart{false};
+std::atomic<WorkerThread::StartGate> startGate{nullptr};
+
+bool MayStart() {
+    const WorkerThread::StartGate gate = startGate.load();
+    return !gate || gate();
+}
 
 struct StartBlock {
     WorkerThread::Proc proc;
@@ -14,7 +19,7 @@ struct StartBlock {
 };
 }  // namespace
 
-void WorkerThread::FailNextStart() { failNextStart.store(true); }
+void WorkerThread::SetStartGate(StartGate gate) { startGate.store(gate); }
 
 WorkerThread::~WorkerThread() { Join(); }
 
@@ -54,7 +59,7 @@ void LeaveProAudioClass(void* task) {
 }
 
 bool WorkerThread::Start(Proc proc, void* param) {
-    if (failNextStart.exchange(false)) return false;
+    if (!MayStart()) return false;
     auto* block = new StartBlock{proc, param};
     HANDLE h = CreateThread(nullptr, 0, ThreadMain, block, CREATE_SUSPENDED, nullptr);
     if (!h) {
@@ -81,7 +86,7 @@ void* JoinProAudioClass() { return nullptr; }
 void LeaveProAudioClass(void*) {}
 
 bool WorkerThread::Start(Proc proc, void* param) {
-    if (failNextStart.exchange(false)) return false;
+    if (!MayStart()) return false;
     try {
         thread_ = std::thread([proc, param] { proc(param); });
     } catch (...) {

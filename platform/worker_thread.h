@@ -33,8 +33,11 @@ public:
     // Waits until the thread has ended and releases it.
     void Join();
 
-    // Tests: the next Start fails as a system out of threads would.
-    static void FailNextStart();
+    // Asked by every Start before a thread is made: false makes that Start fail as on
+    // a system out of threads. Null (the default) asks nothing. For the tests of a
+    // start that cannot make its worker.
+    using StartGate = bool (*)();
+    static void SetStartGate(StartGate gate);
 
 private:
 #ifdef _WIN32

@@ -94,6 +94,12 @@ struct OpenFailure {
     const char* message;
 };
 
+// The next thread cannot be made, as on a system out of threads; the ones after can.
+bool RefuseOneThread() {
+    platform::WorkerThread::SetStartGate(nullptr);
+    return false;
+}
+
 TEST_P(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
     const OpenFailure cases[] = {
         {"route 1 input", [](midi::VirtualMidi& d) { d.SetInOpenResult(0, midi::kAllocated); }, 1, kMsgCannotOpenIn1},
@@ -102,7 +108,8 @@ TEST_P(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
         {"route 2 output", [](midi::VirtualMidi& d) { d.SetOutOpenResult(1, midi::kAllocated); }, 1, kMsgCannotOpenOut2},
         // Both routes name one input and the device refuses a second open.
         {"shared input", [](midi::VirtualMidi&) {}, 0, kMsgCannotOpenIn2},
-        {"worker thread", [](midi::VirtualMidi&) { platform::WorkerThread::FailNextStart(); }, 1, kMsgCannotStart},
+        {"worker thread", [](midi::VirtualMidi&) { platform::WorkerThread::SetStartGate(&RefuseOneThread); }, 1,
+         kMsgCannotStart},
     };
     for (const OpenFailure& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,6 +122,7 @@ TEST_P(Routes, AnyOpenFailureClosesBothRoutesAndSaysWhich) {
         Assign(1, c.in2, 1);
         c.arrange(local);
         StartRoutes();
+        platform::WorkerThread::SetStartGate(nullptr);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, c.message);
         EXPECT_EQ(boxes[0].type, platform::kMbOk | platform::kMbIconExclamation);

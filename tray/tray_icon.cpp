@@ -16,27 +16,14 @@ static_assert(kTrayRecordSize == offsetof(NOTIFYICONDATAW, szTip) + kTipChars * 
 
 namespace {
 
-int refusalsLeft = 0;
-int adds = 0;
-int refused = 0;
-
-// At the small-icon size, so that at high DPI the picture's 20, 24 or 32 pixel frame is
-// shown rather than the 16 pixel one stretched. Shared: the system keeps one handle per
-// picture, so changing the icon at every start and stop allocates nothing. A shared
-// handle is found by name whatever size is asked; that is fine because the size is fixed
-// for the program's life (it is system-DPI aware, and such a process keeps the DPI it
-// started with) and nothing else loads these pictures.
-HICON LoadPicture(int picture) {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture), IMAGE_ICON,
-                                           ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-}
+TrayIconAddGate addGate = nullptr;
 
 void Fill(NOTIFYICONDATAW& record, HWND owner, UINT flags, const TrayIconChoice& choice) {
     record.cbSize = kTrayRecordSize;
     record.hWnd = owner;
     record.uID = kTrayIconId;
     record.uFlags = flags;
-    record.hIcon = LoadPicture(choice.picture);
+    record.hIcon = LoadTrayPicture(choice.picture);
     // The tip is chosen and cut in 932 (63 bytes); the shell takes it wide.
     const std::wstring tip = text::Wide(choice.tip, strnlen(choice.tip, kTrayTipSize));
     std::memset(record.szTip, 0, sizeof record.szTip);
@@ -45,20 +32,29 @@ void Fill(NOTIFYICONDATAW& record, HWND owner, UINT flags, const TrayIconChoice&
 
 }  // namespace
 
-int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
+// At the small-icon size, so that at high DPI the picture's 20, 24 or 32 pixel frame is
+// shown rather than the 16 pixel one stretched. Shared: the system keeps one handle per
+// picture, so changing the icon at every start and stop allocates nothing. A shared
+// handle is found by name whatever size is asked; that is fine because the size is fixed
+// for the program's life (it is system-DPI aware, and such a process keeps the DPI it
+// started with) and nothing loads these pictures but this function.
+HICON LoadTrayPicture(int picture) {
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture), IMAGE_ICON,
+                                           ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+}
+
+void AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     const std::string off = LoadResString(IDS_TIP_OFF);
     const TrayIconChoice choice = ChooseStartupTrayIcon(in, off.c_str());
     Fill(record, owner, NIF_MESSAGE | NIF_ICON | NIF_TIP, choice);
     record.uCallbackMessage = kTrayCallbackMessage;
-    return choice.picture;
 }
 
-void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in, int* shown) {
+void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in) {
     const std::string on = LoadResString(IDS_TIP_ON);
     const std::string off = LoadResString(IDS_TIP_OFF);
     const TrayIconChoice choice = ChooseTrayIcon(in, on.c_str(), off.c_str());
     Fill(record, owner, NIF_ICON | NIF_TIP, choice);
-    *shown = choice.picture;
     ::Shell_NotifyIconW(NIM_MODIFY, &record);
 }
 
@@ -70,15 +66,8 @@ bool ShowTrayIcon(NOTIFYICONDATAW& record) {
     if (::Shell_NotifyIconW(NIM_MODIFY, &record)) return true;
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
-    ++adds;
-    if (refusalsLeft > 0) {
-        --refusalsLeft;
-        ++refused;
-        return false;
-    }
+    if (addGate && !addGate()) return false;
     return ::Shell_NotifyIconW(NIM_ADD, &record) != FALSE;
 }
 
-void RefuseTrayIconAdds(int count) { refusalsLeft = count > 0 ? count : 0; }
-int TrayIconAdds() { return adds; }
-int TrayIconAddsRefused() { return refused; }
+void SetTrayIconAddGate(TrayIconAddGate gate) { addGate = gate; }

@@ -14,12 +14,12 @@ constexpr UINT kTrayIconId = 128;
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAW_V1_SIZE;
 
 // Fills the record for the icon owned by owner with the start-up picture and tip, for
-// ShowTrayIcon. Returns the picture.
-int AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
-// Changes picture and tip to what the state gives, and stores the picture in *shown
-// before the shell is called: the call waits for the shell, and a message sent to the
-// window meanwhile must see the picture that goes with the tip.
-void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in, int* shown);
+// ShowTrayIcon.
+void AddTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
+// Changes picture and tip to what the state gives. The record holds both before the
+// shell is called: the call waits for the shell, and a message sent to the window
+// meanwhile must see the picture that goes with the tip.
+void ModifyTrayIcon(NOTIFYICONDATAW& record, HWND owner, const TrayIconInputs& in);
 void DeleteTrayIcon(NOTIFYICONDATAW& record);
 // Puts the icon in the notification area from the record as it stands: the picture and
 // tip last chosen, the callback message. True when the shell holds it afterwards. An
@@ -27,9 +27,12 @@ void DeleteTrayIcon(NOTIFYICONDATAW& record);
 // still reach the shell later, and a second add of the same icon would fail.
 bool ShowTrayIcon(NOTIFYICONDATAW& record);
 
-// For the end-to-end tests, with the test channel only: the next count adds fail
-// without reaching the shell, as they do while the shell is not ready at logon.
-void RefuseTrayIconAdds(int count);
-// The adds asked of the shell so far, and how many of them were refused that way.
-int TrayIconAdds();
-int TrayIconAddsRefused();
+// The handle of a picture (kIconStoppedOne...) as the record is given it. The handle is
+// shared, so the same picture always gives the same handle.
+HICON LoadTrayPicture(int picture);
+
+// Asked before each add of the icon to the shell: false makes the add fail without
+// reaching the shell, as it does while the shell is not ready at logon. Null (the
+// default) asks nothing. For the end-to-end tests, through the test channel.
+using TrayIconAddGate = bool (*)();
+void SetTrayIconAddGate(TrayIconAddGate gate);

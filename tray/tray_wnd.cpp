@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "platform/cp932.h"
 #include "tray/run_at_logon.h"
+#include "tray/tray_menu.h"
 #include "ui/dialog.h"
 #include "ui/winapp.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 CTrayWnd::CopyDataHandler copyDataHandler = nullptr;
 CTrayWnd::LinksProvider linksProvider = nullptr;
+CTrayWnd::MenuListener menuListener = nullptr;
 std::atomic<HWND> lossWindow{nullptr};
 
 // The device interface classes of MIDI ports, input and output: their arrival and
@@ -112,6 +114,7 @@ END_MESSAGE_MAP()
 
 void CTrayWnd::SetCopyDataHandler(CopyDataHandler handler) { copyDataHandler = handler; }
 void CTrayWnd::SetLinksProvider(LinksProvider provider) { linksProvider = provider; }
+void CTrayWnd::SetMenuListener(MenuListener listener) { menuListener = listener; }
 
 BOOL CTrayWnd::CreateHidden() {
     const std::string title = LoadResString(IDS_WINDOW_TITLE);
@@ -210,15 +213,13 @@ void CTrayWnd::OpenMenu() {
                            links.presets ? *links.presets : noPresets, engineRunning.load() == 1, texts);
     model.startAtLogon = StartsAtLogon();
     ApplyTrayMenuModel(popup, model);
-    lastMenuItems_ = ReadMenuItems(popup);
-    ++menuOpenings_;
 
     // A menu of a window that is not in the foreground stays open when the user
     // clicks elsewhere; the posted message lets the next opening work after a cancel.
     ::SetForegroundWindow(m_hWnd);
-    ++menuDepth_;
+    if (menuListener) menuListener(popup, true);
     ::TrackPopupMenu(popup, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
-    --menuDepth_;
+    if (menuListener) menuListener(nullptr, false);
     PostMessage(WM_NULL);
     ::DestroyMenu(menu);
 }

@@ -5,12 +5,9 @@
 // only.
 #include <windows.h>
 
-#include <vector>
-
 #include "app/settings_model.h"
 #include "store/preset_table.h"
 #include "tray/heal_schedule.h"
-#include "tray/tray_menu.h"
 #include "ui/wnd.h"
 
 class CDialog;
@@ -72,12 +69,13 @@ public:
     // thread (the worker's included), once it exists.
     static void PostDeviceLoss();
 
-    // The items of the last menu opened, read from the real menu right before it was
-    // shown; how many menus were opened; whether one is open now. For the test-only
-    // channel, which cannot read another process's menu under Wine.
-    const std::vector<MenuItemRecord>& LastMenuItems() const { return lastMenuItems_; }
-    int MenuOpenings() const { return menuOpenings_; }
-    bool MenuOpen() const { return menuDepth_ > 0; }
+    // Told of each pop-up menu of the icon: with open true and the filled menu right
+    // before it is shown, with open false and no menu once it has closed. A second
+    // right click can arrive while a menu is shown; its own menu fails to show, and
+    // the first is still open when it returns. For the test-only channel, which cannot
+    // read another process's menu under Wine. Null (the default) tells nobody.
+    using MenuListener = void (*)(HMENU popup, bool open);
+    static void SetMenuListener(MenuListener listener);
 
     // Picks the preset entry with this identifier (20000..20016) as the menu built now
     // would offer it; an identifier beyond the entries does nothing.
@@ -103,11 +101,6 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    std::vector<MenuItemRecord> lastMenuItems_;
-    int menuOpenings_ = 0;
-    // A second right click can arrive while a menu is shown; its own menu fails to
-    // show, and the first is still open when it returns.
-    int menuDepth_ = 0;
     HealSchedule heal_;
     HDEVNOTIFY deviceNotices_[2] = {nullptr, nullptr};
 };

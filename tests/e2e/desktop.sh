@@ -30,6 +30,7 @@ drv box-ok Kavo2
 drv wait-window 20000 || e2e_fail "hidden window KAVO2.0 exists"
 state=$(drv state)
 printf '%s\n' "$state" >"$E2E_ARTEFACTS/state-started.txt"
+e2e_expect_eq "the start-up box is the one shown" boxes=1 "$(grep '^boxes=' <<<"$state")"
 
 # ---- the menu closes on a click elsewhere ---------------------------------------------
 drv menu 10000 >"$E2E_ARTEFACTS/menu.txt" || e2e_fail "the menu opens"

@@ -6,9 +6,10 @@
 #   build/win   Windows build (mingw-w64)             ctest, the programs under Wine
 #   package     tools/package.sh (build/dist, from build/win's Kavo2.exe), then the
 #               archive and the packed program checked under Wine (tests/e2e/package.sh)
-# The Windows build compiles first; its tests, mostly Wine runs that wait on the
-# program, go on in the background while the host builds compile and test, and their
-# log is shown when they end. Installs what is missing first (Debian packages; needs
+# The Windows build compiles first. Each build's tests run in the background while
+# the next build compiles (the compiler yields to them), the Windows build's (mostly
+# Wine runs that wait on the program) beside all the host builds; every log is shown
+# once all have ended. Installs what is missing first (Debian packages; needs
 # root only when something is missing). Keeps going after a failure so one run shows
 # every failing build and test, ends with each build's ctest summary and time, and
 # exits non-zero if anything failed.
@@ -91,7 +92,7 @@ check_tsan() {
     rm -rf "$dir"
 }
 
-declare -A result summary took
+declare -A result summary took built tests_pid
 failed=0
 
 # configure NAME CMAKE-ARGS...
@@ -108,36 +109,60 @@ configure() {
 
 # compile NAME [TARGET]: the whole build, or one target of it. Test programs are run
 # once while building (gtest_discover_tests), so the TSan build needs the same prefix
-# as its tests. While the Windows tests run beside it, compiling yields to them: they
-# wait on the program under Wine with time limits, the compiler only wants throughput.
+# as its tests. Compiling yields to the tests running beside it: the Wine runs wait on
+# the program with time limits, the compiler only wants throughput.
 compile() {
     local name=$1 prefix=() target=()
     [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
     [ -n "${2:-}" ] && target=(--target "$2")
-    [ -n "$win_tests_pid" ] && prefix=(nice -n 10 "${prefix[@]}")
-    if ! "${prefix[@]}" cmake --build "$root/build/$name" -j2 "${target[@]}"; then
+    if ! nice -n 10 "${prefix[@]}" cmake --build "$root/build/$name" -j2 "${target[@]}"; then
         result[$name]="build failed"
         failed=1
         return 1
     fi
 }
 
-# run_tests NAME: ctest, its summary kept in build/NAME-ctest.log. Writes the outcome
-# to build/NAME-ctest.rc, so that it can run in a background shell.
+# run_tests NAME: ctest into build/NAME-ctest.log; the outcome and the time taken go
+# to build/NAME-ctest.rc and .seconds, so that it can run in a background shell.
 run_tests() {
-    local name=$1 dir="$root/build/$1" prefix=() repeat=()
+    local name=$1 dir="$root/build/$1" prefix=() repeat=() t0
     [ "$name" = tsan ] && prefix=("${tsan_prefix[@]}")
     # Under Wine a test may trip over Wine itself now and then (a reg.exe that prints
     # nothing, a window that appears late on a loaded machine): a failed Wine test
     # runs once more, and its first failure stays in the log above the rerun.
     [ "$name" = win ] && repeat=(--repeat until-pass:2)
+    t0=$(date +%s)
+    rm -f "$root/build/$name-ctest.rc" "$root/build/$name-ctest.seconds"
     "${prefix[@]}" ctest --test-dir "$dir" --output-on-failure -j2 "${repeat[@]}" >"$root/build/$name-ctest.log" 2>&1
     echo $? >"$root/build/$name-ctest.rc"
+    echo $(($(date +%s) - t0)) >"$root/build/$name-ctest.seconds"
 }
 
-# Takes in what run_tests left: prints the log, records the summary and the result.
-collect_tests() {
+# build NAME CMAKE-ARGS...: configures and compiles, then starts the build's tests in
+# the background and goes on with the next build; finish_tests takes them in. Each
+# build's tests thus run while the next one compiles, and the Windows build's (Wine
+# runs, which wait more than they compute) while all the host builds do.
+build() {
+    local name=$1 t0=$SECONDS
+    shift
+    say "$name: configure and build"
+    configure "$name" "$@" && compile "$name" || {
+        took[$name]="build $((SECONDS - t0)) s"
+        return
+    }
+    built[$name]=$((SECONDS - t0))
+    say "$name: tests start in the background (build/$name-ctest.log)"
+    run_tests "$name" &
+    tests_pid[$name]=$!
+}
+
+# Waits for a build's tests, shows their log and records the outcome.
+finish_tests() {
     local name=$1 log="$root/build/$1-ctest.log"
+    [ -n "${tests_pid[$name]:-}" ] || return 0
+    wait "${tests_pid[$name]}"
+    unset "tests_pid[$name]"
+    say "$name: test"
     cat "$log"
     summary[$name]=$(sed -n '/tests passed,/,$p' "$log")
     if [ "$(cat "$root/build/$name-ctest.rc" 2>/dev/null)" = 0 ]; then
@@ -146,52 +171,21 @@ collect_tests() {
         result[$name]="tests failed"
         failed=1
     fi
+    took[$name]="build ${built[$name]} s, tests $(cat "$root/build/$name-ctest.seconds" 2>/dev/null) s"
 }
 
-# A host build from start to end: host, asan, tsan.
-host_build() {
-    local name=$1 t0=$SECONDS
-    shift
-    say "$name: configure and build"
-    configure "$name" "$@" && compile "$name" || { took[$name]="$((SECONDS - t0)) s"; return; }
-    local t1=$SECONDS
-    say "$name: test"
-    run_tests "$name"
-    collect_tests "$name"
-    took[$name]="$((SECONDS - t0)) s (build $((t1 - t0)) s, tests $((SECONDS - t1)) s)"
-}
-
-# The Windows build, compiled first; its tests (mostly Wine runs, which wait more than
-# they compute) then go on in the background while the host builds compile.
-win_tests_pid=
+# The Windows build first, for its tests take the longest. The runs on Wine's own MIDI
+# devices preload the host build's loopback sequencer: that one library before it (the
+# runs are skipped without it, as without libasound2-dev).
 win_build() {
-    local t0=$SECONDS
-    # The runs on Wine's own MIDI devices preload the loopback sequencer of the host
-    # build: that one library first (it is skipped without libasound2-dev).
     say "win: the host build's loopback sequencer"
-    if ! { cmake -S "$root" -B "$root/build/host" "${fast_debug[@]}" >"$root/build/host-configure.log" 2>&1 &&
-        cmake --build "$root/build/host" -j2 --target kavo_loopback_seq; }; then
+    local was=$failed
+    if ! { configure host && compile host kavo_loopback_seq; }; then
         echo "no loopback sequencer: the runs on Wine's own MIDI devices will be skipped"
+        unset 'result[host]'
+        failed=$was
     fi
-    say "win: configure and build"
-    configure win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" && compile win || {
-        took[win]="$((SECONDS - t0)) s"
-        return
-    }
-    win_built=$((SECONDS - t0))
-    win_tests_started=$SECONDS
-    say "win: tests start in the background (build/win-ctest.log)"
-    run_tests win &
-    win_tests_pid=$!
-}
-
-win_finish() {
-    [ -n "$win_tests_pid" ] || return 0
-    say "win: test (waiting for the background run)"
-    wait "$win_tests_pid"
-    win_tests_pid=
-    collect_tests win
-    took[win]="build $win_built s, tests $((SECONDS - win_tests_started)) s beside the other builds"
+    build win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
 }
 
 # The download: built by tools/package.sh from the Windows build's program, then
@@ -238,7 +232,7 @@ mkdir -p "$root/build"
 start=$SECONDS
 # An interrupted run takes its background tests with it (each Wine run cleans up
 # after itself when ended).
-trap '[ -n "$win_tests_pid" ] && pkill -TERM -P "$win_tests_pid" 2>/dev/null' EXIT
+trap 'for p in "${tests_pid[@]}"; do pkill -TERM -P "$p"; done 2>/dev/null' EXIT
 wants() {
     local b
     for b in "${builds[@]}"; do [ "$b" = "$1" ] && return 0; done
@@ -267,18 +261,19 @@ fi
 # compile time and no test reads it; the sanitizer builds pick their own level.
 fast_debug=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
 wants win && win_build
-wants host && host_build host
-wants asan && host_build asan -DKAVO_SANITIZE=address
+wants host && build host
+wants asan && build asan -DKAVO_SANITIZE=address
 if wants tsan; then
     if check_tsan; then
-        TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} host_build tsan -DKAVO_SANITIZE=thread
+        export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}
+        build tsan -DKAVO_SANITIZE=thread
     else
         result[tsan]="TSan unusable on this machine"
         failed=1
     fi
 fi
 wants package && run_package
-win_finish
+for b in host asan tsan win; do finish_tests "$b"; done
 
 say "summary ($((SECONDS - start)) s)"
 echo "--- text calls: ${result[text]}"

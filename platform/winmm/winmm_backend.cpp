@@ -117,18 +117,30 @@ void CopyName(const wchar_t* from, char (&name)[kNameSize]) {
     Cp932CopyCut(name, text::Narrow(from, wcsnlen(from, MAXPNAMELEN)).c_str(), kNameSize - 1);
 }
 
+// A device's name from its capabilities, inputs and outputs alike.
+template <class Caps, class GetCaps>
+Result DeviceName(GetCaps getCaps, uint32_t id, char (&name)[kNameSize]) {
+    Caps caps;
+    std::memset(&caps, 0, sizeof caps);
+    const Result r = getCaps(id, &caps, sizeof caps);
+    if (r == kNoError) CopyName(caps.szPname, name);
+    return r;
+}
+
 MIDIHDR* Hdr(Header* h) { return reinterpret_cast<MIDIHDR*>(h); }
+
+// Every other call: the handle's device, or kInvalHandle for no handle.
+template <class HandleT, class Call, class... Args>
+Result OnDevice(HandleT h, Call call, Args... args) {
+    return h ? call(Record(h)->device, args...) : kInvalHandle;
+}
 
 }  // namespace
 
 uint32_t WinmmBackend::InGetNumDevs() { return midiInGetNumDevs(); }
 
 Result WinmmBackend::InGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    MIDIINCAPSW caps;
-    std::memset(&caps, 0, sizeof caps);
-    Result r = midiInGetDevCapsW(id, &caps, sizeof caps);
-    if (r == kNoError) CopyName(caps.szPname, name);
-    return r;
+    return DeviceName<MIDIINCAPSW>(midiInGetDevCapsW, id, name);
 }
 
 Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr_t instance, uint32_t flags) {
@@ -149,32 +161,28 @@ Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintpt
     return Opened(res, r, device, handle);
 }
 
-Result WinmmBackend::InStart(InHandle h) { return h ? midiInStart(Record(h)->device) : kInvalHandle; }
-Result WinmmBackend::InStop(InHandle h) { return h ? midiInStop(Record(h)->device) : kInvalHandle; }
-Result WinmmBackend::InReset(InHandle h) { return h ? midiInReset(Record(h)->device) : kInvalHandle; }
+Result WinmmBackend::InStart(InHandle h) { return OnDevice(h, midiInStart); }
+Result WinmmBackend::InStop(InHandle h) { return OnDevice(h, midiInStop); }
+Result WinmmBackend::InReset(InHandle h) { return OnDevice(h, midiInReset); }
 
 Result WinmmBackend::InClose(InHandle h) { return Close(h, midiInClose); }
 
 Result WinmmBackend::InPrepareHeader(InHandle h, Header* hdr, uint32_t size) {
-    return h ? midiInPrepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiInPrepareHeader, Hdr(hdr), size);
 }
 
 Result WinmmBackend::InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) {
-    return h ? midiInUnprepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiInUnprepareHeader, Hdr(hdr), size);
 }
 
 Result WinmmBackend::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
-    return h ? midiInAddBuffer(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiInAddBuffer, Hdr(hdr), size);
 }
 
 uint32_t WinmmBackend::OutGetNumDevs() { return midiOutGetNumDevs(); }
 
 Result WinmmBackend::OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) {
-    MIDIOUTCAPSW caps;
-    std::memset(&caps, 0, sizeof caps);
-    Result r = midiOutGetDevCapsW(id, &caps, sizeof caps);
-    if (r == kNoError) CopyName(caps.szPname, name);
-    return r;
+    return DeviceName<MIDIOUTCAPSW>(midiOutGetDevCapsW, id, name);
 }
 
 Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uintptr_t instance) {
@@ -194,21 +202,19 @@ Result WinmmBackend::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uin
 
 Result WinmmBackend::OutClose(OutHandle h) { return Close(h, midiOutClose); }
 
-Result WinmmBackend::OutReset(OutHandle h) { return h ? midiOutReset(Record(h)->device) : kInvalHandle; }
-Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) {
-    return h ? midiOutShortMsg(Record(h)->device, msg) : kInvalHandle;
-}
+Result WinmmBackend::OutReset(OutHandle h) { return OnDevice(h, midiOutReset); }
+Result WinmmBackend::OutShortMsg(OutHandle h, uint32_t msg) { return OnDevice(h, midiOutShortMsg, msg); }
 
 Result WinmmBackend::OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) {
-    return h ? midiOutPrepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiOutPrepareHeader, Hdr(hdr), size);
 }
 
 Result WinmmBackend::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
-    return h ? midiOutLongMsg(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiOutLongMsg, Hdr(hdr), size);
 }
 
 Result WinmmBackend::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) {
-    return h ? midiOutUnprepareHeader(Record(h)->device, Hdr(hdr), size) : kInvalHandle;
+    return OnDevice(h, midiOutUnprepareHeader, Hdr(hdr), size);
 }
 
 }  // namespace midi

@@ -28,6 +28,12 @@ constexpr uint32_t kMaxLongMessage = 64 * 1024;
 // output held for its remaining parts is let go, once no byte of it has come for this
 // long (a 256-byte buffer fills in 82 ms on a MIDI cable).
 constexpr auto kSysExGapLimit = std::chrono::milliseconds(500);
+// SysEx messages that wait for their output (a bank sent faster than a MIDI cable
+// takes it) wait in their route's backlog, whole, while the worker goes on taking the
+// input's buffers: up to this many bytes and this many messages (or parts) per route,
+// fixed before the worker runs. Beyond that a message is dropped whole, and counted.
+constexpr uint32_t kSysExBacklogBytes = 1024 * 1024;
+constexpr uint32_t kSysExBacklogParts = 4096;
 
 // ---- module state -------------------------------------------------------------
 // 1 from the start of StartRoutes until StopRoutes. The worker polls it.
@@ -51,6 +57,12 @@ extern std::atomic<uint32_t> ringWrite[2];  // written with release by the callb
 extern std::atomic<uint32_t> ringRead[2];   // written with release by the worker
 // Messages the callback had to drop because the worker had not made room (full ring).
 extern std::atomic<uint32_t> ringDrops[2];
+// SysEx messages route r did not forward: whole messages that found no room in its
+// backlog, and messages whose bytes were lost on the way (a new F0 came before their
+// F7, or their device was lost or reopened in the middle) or that began without F0
+// (the rest of a message cut by a sleep, an unplug or a reopen). Written by the worker.
+extern std::atomic<uint32_t> backlogDrops[2];
+extern std::atomic<uint32_t> cutSysExDrops[2];
 extern platform::WakeEvent wakeEvent;
 // How often the worker has come back from its wait (the benchmark's idle figure), and
 // how many of those waits ran to their end with no wake. An idle worker (no input, the

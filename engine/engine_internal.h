@@ -26,19 +26,36 @@ inline bool OutputTakes(int i) { return outputUnusable[i] != 1 && outputLost[i] 
 void SendShortTo(int i, midi::OutHandle out, uint32_t m);
 
 // ---- the worker held while the routes run -----------------------------------------
-// HealRoutes holds the worker to change the devices it reads: workerHold makes it end
-// without stopping anything (the inputs keep their buffers and their callbacks keep
-// filling the rings); outputDropping[i] says opened output i is about to be closed,
-// so a long message in flight there is left with the device rather than waited for.
-// inputFresh[r]: route r's input opened since the worker last started; the next
-// worker queues its buffers and gathers its SysEx afresh. Written only while no
-// worker runs.
-extern std::atomic<int32_t> workerHold;  // release by HoldWorker, acquire by the worker
+// HealRoutes holds the worker to change the devices it reads. The worker pauses at the
+// top of its loop (PauseWorker returns once it has) and keeps what it has in hand: a
+// long message in flight on an output that stays, the output it holds for a message
+// sent in parts, its backlogs. It lets go only of the outputs about to be closed
+// (outputDropping[i]: a long message in flight there is left with the device). The
+// inputs stay started meanwhile: their callbacks fill the rings and their buffers stay
+// with the devices, so nothing is lost. ResumeWorker lets it go on (or ends it when no
+// input is left open). inputFresh[r]: route r's input opened since the worker last
+// looked; it queues its buffers and gathers its SysEx afresh. releasePending[r]: the
+// notes route r's closed input left sounding get their note-offs from the worker, once
+// their output is free of the long message it is busy with. These are written by the
+// user-interface thread only while the worker is paused or absent.
 extern bool outputDropping[2];
 extern bool inputFresh[2];
+extern bool releasePending[2];
+// Pauses a running worker (true) or does nothing (false: no worker runs).
+bool PauseWorker();
+// After PauseWorker: lets the worker go on, or, with endIt, makes it end and joins it.
+void ResumePausedWorker(bool endIt);
+// While the worker is paused: it keeps opened output i (its lock) for a long message
+// in flight or one sent in parts. Nothing may be sent there until it lets go.
+bool WorkerKeepsOutput(int i);
 // Leaves output i's long message in flight with its device (its buffer is parked and
 // freed when the device closes), without marking the output unusable.
 void AbandonLong(int i);
+
+// The route whose output a shared opened output is: both routes hold one handle when
+// they name one output device, and the route that opened it owns its lock and buffer.
+// Written by the user-interface thread while no worker runs or it is paused.
+extern Relaxed<int32_t> sharedOutputOwner;
 
 // The metronome's step with Port read once by the caller (the worker, which holds
 // that output's lock), and the tempo it plays at.
@@ -92,7 +109,9 @@ extern LongBuffer* parkedBuffer[2];
 // Sends one long message from output i's buffer: copies, prepares (flags zero, as
 // drivers require) and sends. False when nothing went out (the header is unprepared
 // again). The caller holds outputLock[i] and then owns the flight until FinishLong.
-bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count);
+// The bytes may come in two pieces (a message that wraps around a backlog's end).
+bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count, const uint8_t* more = nullptr,
+               uint32_t moreCount = 0);
 enum class LongState { InFlight, Done, Kept };
 // Looks at output i's long message in flight: done (unprepared, the buffer free
 // again), or still in flight. Past its deadline the device is told to hand it back

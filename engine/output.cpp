@@ -55,7 +55,11 @@ void SendOnAllChannels(uint32_t base) {
 
 }  // namespace
 
-int OutputIndex(int route) { return route == 1 && routeOut[1] && routeOut[1] == routeOut[0] ? 0 : route; }
+Relaxed<int32_t> sharedOutputOwner{0};
+
+int OutputIndex(int route) {
+    return routeOut[route] && routeOut[0] == routeOut[1] ? sharedOutputOwner.load() : route;
+}
 
 void OutputCallback(midi::OutHandle, uint32_t msg, uintptr_t, uintptr_t, uintptr_t) {
     if (msg != midi::kMomDone) return;
@@ -63,15 +67,18 @@ void OutputCallback(midi::OutHandle, uint32_t msg, uintptr_t, uintptr_t, uintptr
     longDoneEvent.Pulse();
 }
 
-bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count) {
+bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count, const uint8_t* more,
+               uint32_t moreCount) {
     if (!outputBuffer[i]) outputBuffer[i] = new (std::nothrow) LongBuffer;
     LongBuffer* b = outputBuffer[i];
-    if (!b || count == 0 || count > kMaxLongMessage) return false;
+    const uint32_t total = count + moreCount;
+    if (!b || total == 0 || total > kMaxLongMessage) return false;
     std::memcpy(b->bytes, bytes, count);
+    if (moreCount) std::memcpy(b->bytes + count, more, moreCount);
     midi::Header& h = b->header;
     std::memset(&h, 0, sizeof h);  // flags zero: drivers refuse to prepare anything else
     h.lpData = b->bytes;
-    h.dwBufferLength = count;
+    h.dwBufferLength = total;
     midi::Result res = midi::OutPrepareHeader(out, &h);
     if (res == midi::kNoError) {
         res = midi::OutLongMsg(out, &h);
@@ -81,7 +88,7 @@ bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count)
         if (Gone(res)) MarkOutputLost(i);
         return false;
     }
-    flight[i] = Flight{EngineClock::now() + SendDeadline(count), false};
+    flight[i] = Flight{EngineClock::now() + SendDeadline(total), false};
     return true;
 }
 
@@ -98,9 +105,11 @@ LongState PollLong(int i, midi::OutHandle out) {
     midi::Header& h = outputBuffer[i]->header;
     // The done flag is what says the device has finished with the bytes; unpreparing a
     // header it still holds would free it for the next message while it may yet read it.
-    if (midi::LoadFlags(h) & midi::kMhdrDone) {
-        if (midi::OutUnprepareHeader(out, &h) != midi::kStillPlaying) return LongState::Done;
-    } else if (EngineClock::now() < flight[i].deadline) {
+    // A driver may store the flag a moment before it lets go of the header: one that
+    // still answers "still playing" is looked at again as a message in flight.
+    const bool done = (midi::LoadFlags(h) & midi::kMhdrDone) && midi::OutUnprepareHeader(out, &h) != midi::kStillPlaying;
+    if (done) return LongState::Done;
+    if (EngineClock::now() < flight[i].deadline) {
         return LongState::InFlight;
     } else if (!flight[i].resetSent) {
         midi::OutReset(out);  // hands every pending long buffer back, on a sane driver

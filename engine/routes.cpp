@@ -102,65 +102,111 @@ constexpr auto kCloseDeadline = std::chrono::milliseconds(200);
 constexpr auto kClosePause = std::chrono::milliseconds(20);
 
 // A held device and the buffers it keeps: an input's SysEx buffers, an output's long
-// message (or nullptr).
+// message (or nullptr); and how many of its later tries the system answered as gone.
 struct HeldIn {
     midi::InHandle handle;
     SysExBank* kept;
+    int goneAnswers;
 };
 struct HeldOut {
     midi::OutHandle handle;
     LongBuffer* kept;
+    int goneAnswers;
 };
 std::vector<HeldIn> heldIn;
 std::vector<HeldOut> heldOut;
+
+// A removed device's handle answers kNoDriver to a reset (and, on some systems, to its
+// close as well) while it still refuses to close: its buffers may come back a moment
+// later, so it is tried a few more times; after that, or at once when the close itself
+// answers kNoDriver, the system will never close it and nothing is gained by asking
+// again at every start, stop and heal. Such a handle is given up: its buffers are
+// never freed (the driver may yet write them) but kept in sight here, and it leaves
+// the held list, which also never holds more than kMaxHeld devices (hundreds of
+// unplugs cost memory, not time).
+constexpr int kGoneTries = 3;
+constexpr size_t kMaxHeld = 16;
+struct GivenUp {
+    const void* block;
+    size_t size;
+};
+std::vector<GivenUp> givenUp;
+size_t givenUpBytes = 0;
+
+enum class CloseOutcome { Closed, Refused, Gone };
 
 // A close that is refused is tried again after a reset, which asks the driver once
 // more for what it still holds. The first try of a session's own close goes without
 // one: StopRoutes has reset the inputs already, and an output reset would send the
 // device note-offs it does not need.
 template <class TryClose, class Reset>
-bool CloseWithRetries(TryClose tryClose, Reset reset, int tries, bool resetFirst) {
+CloseOutcome CloseWithRetries(TryClose tryClose, Reset reset, int tries, bool resetFirst) {
     const auto deadline = std::chrono::steady_clock::now() + kCloseDeadline;
+    bool resetGone = false;
     for (int i = 0;; ++i) {
-        if (i > 0 || resetFirst) reset();
-        if (tryClose()) return true;
-        if (i + 1 >= tries || std::chrono::steady_clock::now() >= deadline) return false;
+        if (i > 0 || resetFirst) resetGone = Gone(reset());
+        const midi::Result res = tryClose();
+        // A handle the system does not know is no device of ours any more: nothing is
+        // left to close, and nothing can touch what it was given.
+        if (res == midi::kNoError || res == midi::kInvalHandle) return CloseOutcome::Closed;
+        if (res == midi::kNoDriver) return CloseOutcome::Gone;
+        if (i + 1 >= tries || std::chrono::steady_clock::now() >= deadline)
+            return resetGone ? CloseOutcome::Gone : CloseOutcome::Refused;
         std::this_thread::sleep_for(kClosePause);
     }
 }
 
-// A handle the system does not know is no device of ours any more: nothing is left
-// to close, and nothing can touch what it was given.
-bool Closed(midi::Result res) { return res == midi::kNoError || res == midi::kInvalHandle; }
-
 // Headers must be unprepared before the close; those still queued are the driver's
 // and are left as they are (the close then refuses anyway).
-bool CloseInputHandle(midi::InHandle in, SysExBank* bank, int tries, bool resetFirst) {
+CloseOutcome CloseInputHandle(midi::InHandle in, SysExBank* bank, int tries, bool resetFirst) {
     auto tryClose = [in, bank] {
         if (bank) UnprepareReturnedHeaders(in, *bank);
-        return Closed(midi::InClose(in));
+        return midi::InClose(in);
     };
-    return CloseWithRetries(tryClose, [in] { midi::InReset(in); }, tries, resetFirst);
+    return CloseWithRetries(tryClose, [in] { return midi::InReset(in); }, tries, resetFirst);
 }
 
-bool CloseOutputHandle(midi::OutHandle out, LongBuffer* parked, int tries, bool resetFirst) {
+CloseOutcome CloseOutputHandle(midi::OutHandle out, LongBuffer* parked, int tries, bool resetFirst) {
     auto tryClose = [out, parked] {
         if (parked && (midi::LoadFlags(parked->header) & midi::kMhdrDone)) midi::OutUnprepareHeader(out, &parked->header);
-        return Closed(midi::OutClose(out));
+        return midi::OutClose(out);
     };
-    return CloseWithRetries(tryClose, [out] { midi::OutReset(out); }, tries, resetFirst);
+    return CloseWithRetries(tryClose, [out] { return midi::OutReset(out); }, tries, resetFirst);
+}
+
+template <class Held>
+void GiveUp(const Held& h) {
+    if (!h.kept) return;
+    givenUp.push_back(GivenUp{h.kept, sizeof(*h.kept)});
+    givenUpBytes += sizeof(*h.kept);
 }
 
 // One more try (reset, then close) for each held device; one that closes is forgotten
-// and what it kept is freed.
+// and what it kept is freed; one the system keeps answering as gone is given up.
 template <class Held, class Close>
 void CloseHeld(std::vector<Held>& held, Close close) {
-    const auto closed = [close](const Held& h) {
-        if (!close(h.handle, h.kept, 1, true)) return false;
-        delete h.kept;
-        return true;
+    const auto settled = [close](Held& h) {
+        const CloseOutcome c = close(h.handle, h.kept, 1, true);
+        if (c == CloseOutcome::Closed) {
+            delete h.kept;
+            return true;
+        }
+        if (c == CloseOutcome::Gone && ++h.goneAnswers >= kGoneTries) {
+            GiveUp(h);
+            return true;
+        }
+        return false;
     };
-    held.erase(std::remove_if(held.begin(), held.end(), closed), held.end());
+    held.erase(std::remove_if(held.begin(), held.end(), settled), held.end());
+}
+
+template <class Held>
+void Hold(std::vector<Held>& held, const Held& h) {
+    if (held.size() >= kMaxHeld) {
+        GiveUp(held.front());
+        held.erase(held.begin());
+    }
+    held.push_back(h);
 }
 
 void CloseHeldDevices() {
@@ -179,8 +225,9 @@ void CloseInput(int r, int tries = kCloseTries) {
     inputLost[r] = 0;
     // Stopped and reset, a held input delivers no more data; its callback may still
     // see MIM_LONGDATA or MIM_CLOSE, which only pulse the wake event (or nothing).
-    if (CloseInputHandle(in, bank, tries, false)) delete bank;
-    else heldIn.push_back(HeldIn{in, bank});
+    const CloseOutcome c = CloseInputHandle(in, bank, tries, false);
+    if (c == CloseOutcome::Closed) delete bank;
+    else Hold(heldIn, HeldIn{in, bank, c == CloseOutcome::Gone ? 1 : 0});
     // Entries left behind belong to the session that just ended; a later start must
     // not send them to what may by then be another device.
     ClearRing(r);
@@ -196,8 +243,9 @@ void CloseOutputDevice(int i, int tries = kCloseTries) {
     // parked one is the device's until it closes.
     delete outputBuffer[i];
     outputBuffer[i] = nullptr;
-    if (CloseOutputHandle(out, parkedBuffer[i], tries, false)) delete parkedBuffer[i];
-    else heldOut.push_back(HeldOut{out, parkedBuffer[i]});
+    const CloseOutcome c = CloseOutputHandle(out, parkedBuffer[i], tries, false);
+    if (c == CloseOutcome::Closed) delete parkedBuffer[i];
+    else Hold(heldOut, HeldOut{out, parkedBuffer[i], c == CloseOutcome::Gone ? 1 : 0});
     parkedBuffer[i] = nullptr;
     outputUnusable[i] = 0;  // whatever opens here next is another handle
     outputLost[i] = 0;
@@ -236,9 +284,21 @@ bool OpenInput(int r, int32_t device, bool missing) {
     return true;
 }
 
-// An output named by both routes is opened once: many drivers take one client only,
-// and the routes' messages to one device must be serialised anyway.
-bool SharesRoute1Output(int r, const KavoSettings& s) { return r == 1 && routeOut[0] && s.activeOut[0] == s.activeOut[1]; }
+// An output named by both routes is opened once, whichever route opens it first: many
+// drivers take one client only, and the routes' messages to one device must be
+// serialised anyway (two handles of a multi-client driver would let one route's
+// message land inside the other's SysEx on the wire). Route r then holds the other
+// route's handle; the route that opened it owns its lock and buffer.
+bool SharesOtherOutput(int r, const KavoSettings& s) {
+    const int other = 1 - r;
+    return routeOut[other] && s.activeOut[0] == s.activeOut[1];
+}
+
+void ShareOtherOutput(int r) {
+    const int other = 1 - r;
+    sharedOutputOwner = OutputIndex(other);
+    routeOut[r] = routeOut[other];
+}
 
 bool OpenOutputHandle(int32_t device, midi::OutHandle* h) {
     *h = nullptr;
@@ -248,8 +308,8 @@ bool OpenOutputHandle(int32_t device, midi::OutHandle* h) {
 // A missing device is never shared either: its old index may be route 1's device.
 bool OpenOutput(int r, const KavoSettings& s, bool missing) {
     if (missing) return false;
-    if (SharesRoute1Output(r, s)) {
-        routeOut[1] = routeOut[0];
+    if (SharesOtherOutput(r, s)) {
+        ShareOtherOutput(r);
         return true;
     }
     midi::OutHandle h = nullptr;
@@ -300,8 +360,10 @@ void StartRoutes() {
     stopBegun = 0;
     for (int r = 0; r < 2; ++r) {
         ClearHeldNotes(r);
+        releasePending[r] = false;
         routeWait[r] = RouteWait::None;
     }
+    sharedOutputOwner = 0;
     routeIn[0] = routeIn[1] = nullptr;
     routeOut[0] = routeOut[1] = nullptr;
     // Made once and never closed: a device that keeps a buffer may call back long
@@ -391,22 +453,19 @@ void StopRoutes() {
 // ---- healing ---------------------------------------------------------------------------
 namespace {
 
-// Stops the worker while the routes run, so that the devices it reads can change: the
+// Pauses the worker while the routes run, so that the devices it reads can change: the
 // inputs stay started, their callbacks keep filling the rings and their buffers stay
-// with the devices, so nothing is lost; the worker only pauses for as long as the
-// handles take to change (opens and closes that wait for a driver happen outside).
-void HoldWorker() {
-    if (!workerThread.Exists()) return;
-    workerHold.store(1, std::memory_order_release);  // publishes outputDropping
-    wakeEvent.Pulse();
-    workerThread.Join();
-    workerHold.store(0, std::memory_order_relaxed);
-}
+// with the devices, so nothing is lost; the worker keeps a long message in flight on
+// an output that stays, so the heal waits for no driver.
+bool HoldWorker() { return PauseWorker(); }
 
-// A worker again, when an input is open. Should no thread be had, the inputs close
-// (their routes wait) rather than fill their rings unread.
-void ResumeWorker() {
-    if (!routeIn[0] && !routeIn[1]) return;
+// The worker goes on, when an input is open; a worker again, when there was none.
+// Should no thread be had, the inputs close (their routes wait) rather than fill their
+// rings unread.
+void ResumeWorker(bool paused) {
+    const bool anyInput = routeIn[0] || routeIn[1];
+    if (paused) ResumePausedWorker(!anyInput);
+    if (!anyInput || workerThread.Exists()) return;
     if (workerThread.Start(RouteWorker, nullptr)) return;
     for (int r = 0; r < 2; ++r) {
         if (!routeIn[r]) continue;
@@ -453,12 +512,17 @@ void CloseGone(bool reopenAll, const MissingDevices& missing) {
     }
     any = any || outputDropping[0] || outputDropping[1];
     if (!any) return;
-    HoldWorker();
+    const bool paused = HoldWorker();
     for (int r = 0; r < 2; ++r) {
         if (!dropIn[r]) continue;
         midi::InStop(routeIn[r]);
         midi::InReset(routeIn[r]);
-        ReleaseHeldNotes(r);  // to an output that still takes them; forgotten otherwise
+        // The notes its input left sounding get their note-offs where the output still
+        // takes them (forgotten otherwise); on an output the worker keeps for a long
+        // message, from the worker once that message has left.
+        const int i = OutputIndex(r);
+        if (routeOut[r] && !outputDropping[i] && paused && WorkerKeepsOutput(i)) releasePending[r] = true;
+        else ReleaseHeldNotes(r);
         CloseInput(r, 1);
         if (!reopenAll) routeWait[r] = RouteWait::Input;
     }
@@ -467,12 +531,13 @@ void CloseGone(bool reopenAll, const MissingDevices& missing) {
         for (int r = 0; r < 2; ++r) {
             if (!routeOut[r] || OutputIndex(r) != i) continue;
             ReleaseHeldNotes(r);
+            releasePending[r] = false;
             if (!reopenAll && !dropIn[r]) routeWait[r] = RouteWait::Output;
         }
         CloseOutputDevice(i, 1);
     }
     for (int i = 0; i < 2; ++i) outputDropping[i] = false;
-    ResumeWorker();
+    ResumeWorker(paused);
 }
 
 // Opens what route r lacks. False when it still waits (routeWait says for what).
@@ -488,10 +553,10 @@ bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
         routeWait[r] = RouteWait::Output;
         return false;
     }
-    const bool shares = needOut && SharesRoute1Output(r, s);
+    const bool shares = needOut && SharesOtherOutput(r, s);
     // Opened outside the worker's hold: a driver may take its time to open.
     midi::InHandle in = nullptr;
-    midi::OutHandle out = shares ? routeOut[0] : nullptr;
+    midi::OutHandle out = nullptr;
     if (needIn && !OpenInputHandle(r, s.activeIn[r], &in)) {
         routeWait[r] = RouteWait::Input;
         return false;
@@ -501,14 +566,15 @@ bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
         routeWait[r] = RouteWait::Output;
         return false;
     }
-    HoldWorker();
+    const bool paused = HoldWorker();
     // Whatever sounded before went with the device it sounded on, or got its note-off
-    // when the input went.
-    ClearHeldNotes(r);
+    // when the input went (or gets it from the worker, before anything new of the route).
+    if (!releasePending[r]) ClearHeldNotes(r);
     if (in) InstallInput(r, in);
-    if (needOut) routeOut[r] = out;
+    if (shares) ShareOtherOutput(r);
+    else if (needOut) routeOut[r] = out;
     if (in) midi::InStart(in);
-    ResumeWorker();
+    ResumeWorker(paused);
     routeWait[r] = RouteWait::None;
     return true;
 }
@@ -555,7 +621,7 @@ void WakeWorker() { wakeEvent.Pulse(); }
 int HeldDeviceCount() { return static_cast<int>(heldIn.size() + heldOut.size()); }
 
 size_t BytesLeftWithDevices() {
-    size_t n = heldIn.size() * sizeof(SysExBank);
+    size_t n = heldIn.size() * sizeof(SysExBank) + givenUpBytes;
     for (const HeldOut& h : heldOut) n += h.kept ? sizeof(LongBuffer) : 0;
     for (LongBuffer* b : parkedBuffer) n += b ? sizeof(LongBuffer) : 0;
     return n;
@@ -573,6 +639,8 @@ bool IsHeldStorage(const void* p, size_t n) {
         if (InsideBlock(p, n, h.kept, sizeof(SysExBank))) return true;
     for (const HeldOut& h : heldOut)
         if (InsideBlock(p, n, h.kept, sizeof(LongBuffer))) return true;
+    for (const GivenUp& g : givenUp)
+        if (InsideBlock(p, n, g.block, g.size)) return true;
     return false;
 }
 

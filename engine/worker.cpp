@@ -2,7 +2,9 @@
 // the long messages it has in flight, which it never waits for.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "engine/engine.h"
@@ -12,9 +14,16 @@
 
 std::atomic<uint64_t> workerWakeups{0};
 std::atomic<uint64_t> workerTimeouts{0};
-std::atomic<int32_t> workerHold{0};
+std::atomic<uint32_t> backlogDrops[2];
+std::atomic<uint32_t> cutSysExDrops[2];
 bool outputDropping[2];
 bool inputFresh[2];
+bool releasePending[2];
+
+namespace {
+// 1 while a heal wants the worker paused (or ended): the worker's quick look.
+std::atomic<int32_t> workerHold{0};
+}  // namespace
 
 namespace {
 
@@ -49,22 +58,109 @@ bool Busy(int i) { return inFlight[i] || openFor[i] >= 0; }
 bool IsRealTime(uint32_t m) { return (m & 0xFF) >= 0xF8; }
 
 // ---- SysEx input ------------------------------------------------------------------
-// A message is gathered from its input buffers and leaves as one long message, so
-// that nothing can land between its parts. It ends with a buffer whose last byte is
-// F7; with one the driver handed back less than full (a status byte cut it); with an
-// empty one (a status byte cut it just after a buffer filled); or when a new F0 comes.
-// The gathered bytes are the worker's (never handed to a device), so they need no
-// care beyond their size.
+// A message is gathered from its input buffers into its route's backlog and leaves from
+// there as one long message (in parts of kMaxLongMessage when longer, its output held
+// from the first part to the last), so that nothing can land between its parts. The
+// worker takes every buffer the device hands back at once, also while messages wait for
+// their output: a device with no buffer queued drops what comes, and a bank sent
+// faster than a MIDI cable carries it would lose messages. The backlog is fixed in size
+// before the worker runs; a message that finds no room is dropped whole and counted.
+//
+// A message ends with a buffer whose last byte is F7; with one the driver handed back
+// less than full (a status byte cut it); with an empty one (a status byte cut it just
+// after a buffer filled); or when no byte of it has come for kSysExGapLimit. A new F0
+// before the end means bytes of the message were lost: it is dropped, never forwarded
+// as if whole. Bytes that do not begin with F0 and continue no message of the route
+// (the rest of a dump cut by a sleep, an unplug or a reopen, as USB's "SysEx
+// continues" packets bring them) are dropped up to their end: a sound module would
+// read them as data of whatever status it last saw.
+struct Part {
+    uint32_t start;  // byte position in the backlog (a counter; modulo its size)
+    uint32_t count;  // 0 only for the end of a message whose rest was dropped
+    uint32_t mark;   // the route's ring position when the message began
+    bool ends;       // the message's last part
+};
+
+struct Backlog {
+    uint8_t bytes[kSysExBacklogBytes];
+    Part parts[kSysExBacklogParts];
+    uint32_t partHead, partTail;  // counters: parts queued are [partHead, partTail)
+    uint32_t byteHead, byteTail;  // counters: bytes held are [byteHead, byteTail)
+};
+Backlog backlog[2];
+
 struct Gather {
-    uint32_t count;             // bytes gathered, not yet sent
-    bool ready;                 // they leave as soon as their output is free
-    bool ends;                  // ... and end the message (else more parts follow)
-    bool holding;               // an earlier part has left: its output is held for the rest
-    EngineClock::time_point last;  // when the latest byte came
-    int watched;                // the header the device fills next, in queue order
+    bool inMessage;    // between its F0 and its end
+    bool skipping;     // the rest of a message that is not forwarded
+    bool partsQueued;  // earlier parts of the message are queued or gone
+    uint32_t start;    // where its unfinished part begins in the backlog
+    uint32_t count;    // that part's bytes so far
+    uint32_t mark;     // the ring position when it began
+    EngineClock::time_point last;  // when its latest byte came
+    int watched;       // the header the device fills next, in queue order
 };
 Gather gather[2];
-uint8_t gathered[2][kMaxLongMessage];
+
+uint32_t PartsQueued(const Backlog& b) { return b.partTail - b.partHead; }
+const Part* NextPart(int r) { return PartsQueued(backlog[r]) ? &backlog[r].parts[backlog[r].partHead % kSysExBacklogParts] : nullptr; }
+
+void ResetGather(int r) {
+    Gather& g = gather[r];
+    const int watched = g.watched;
+    g = Gather{};
+    g.watched = watched;
+    g.start = backlog[r].byteTail;
+    g.last = EngineClock::now();
+}
+
+// One slot is kept for the end marker of a message whose parts are queued.
+bool QueuePart(int r, uint32_t count, bool ends) {
+    Backlog& b = backlog[r];
+    Gather& g = gather[r];
+    b.parts[b.partTail++ % kSysExBacklogParts] = Part{g.start, count, g.mark, ends};
+    g.start += count;
+    g.count = 0;
+    g.partsQueued = !ends;
+    return true;
+}
+
+// The message being gathered is not forwarded: its unsent bytes go, and an output held
+// for its earlier parts is let go (an empty last part).
+void DropMessage(int r, std::atomic<uint32_t>& counter) {
+    Gather& g = gather[r];
+    Backlog& b = backlog[r];
+    b.byteTail = g.start;
+    g.count = 0;
+    if (g.partsQueued) QueuePart(r, 0, true);
+    counter.fetch_add(1, std::memory_order_relaxed);
+    g.inMessage = false;
+    g.skipping = true;
+}
+
+void EndMessage(int r) {
+    Gather& g = gather[r];
+    if (g.inMessage && (g.count > 0 || g.partsQueued)) QueuePart(r, g.count, true);
+    g.inMessage = false;
+    g.skipping = false;
+}
+
+void Append(int r, const uint8_t* data, uint32_t n) {
+    Gather& g = gather[r];
+    Backlog& b = backlog[r];
+    if (g.count + n > kMaxLongMessage && PartsQueued(b) + 2 <= kSysExBacklogParts) QueuePart(r, g.count, false);
+    const bool roomForBytes = b.byteTail - b.byteHead + n <= kSysExBacklogBytes;
+    const bool roomForPart = PartsQueued(b) + (g.partsQueued ? 1 : 2) <= kSysExBacklogParts;
+    if (!roomForBytes || !roomForPart || g.count + n > kMaxLongMessage) {
+        DropMessage(r, backlogDrops[r]);
+        return;
+    }
+    const uint32_t at = b.byteTail % kSysExBacklogBytes;
+    const uint32_t first = std::min(n, kSysExBacklogBytes - at);
+    std::memcpy(b.bytes + at, data, first);
+    std::memcpy(b.bytes, data + first, n - first);
+    b.byteTail += n;
+    g.count += n;
+}
 
 // A removed input refuses its buffers: it is lost, and gets none of them again.
 void QueueBuffer(int r, midi::InHandle in, SysExBank& b, int i) {
@@ -84,79 +180,86 @@ void Requeue(int r, midi::InHandle in, SysExBank& b, Gather& g) {
     g.watched = (g.watched + 1) % kSysExBuffers;
 }
 
-void EndMessage(Gather& g) {
-    g.ready = g.count > 0 || g.holding;
-    g.ends = true;
+// What one buffer the device handed back does to the message being gathered.
+void TakeBuffer(int r, const uint8_t* data, uint32_t n, bool shortOfFull) {
+    Gather& g = gather[r];
+    if (n == 0) {
+        EndMessage(r);
+        return;
+    }
+    if (data[0] == 0xF0) {
+        if (g.inMessage) DropMessage(r, cutSysExDrops[r]);  // its F7 never came: bytes were lost
+        g.inMessage = true;
+        g.skipping = false;
+        g.start = backlog[r].byteTail;
+        g.count = 0;
+        g.mark = ringWrite[r].load(std::memory_order_acquire);
+    } else if (!g.inMessage && !g.skipping) {
+        cutSysExDrops[r].fetch_add(1, std::memory_order_relaxed);  // headless
+        g.skipping = true;
+    }
+    if (g.inMessage) Append(r, data, n);
+    g.last = EngineClock::now();
+    if (data[n - 1] == 0xF7 || shortOfFull) EndMessage(r);
 }
 
-// Takes the buffers the device has handed back, until a message (or a part of one)
-// is ready to leave. Returns whether it took any.
+// Takes every buffer the device has handed back. Returns whether it took any.
 bool TakeSysEx(int r) {
     midi::InHandle in = routeIn[r];
     SysExBank* bank = inputBank[r];
     Gather& g = gather[r];
     bool took = false;
-    while (in && bank && !g.ready) {
+    while (in && bank) {
         const midi::Header& h = bank->header[g.watched];
         if ((midi::LoadFlags(h) & midi::kMhdrDone) == 0) break;
+        // An empty buffer while the route runs is the driver's, not a reset's: it goes
+        // back at once, or SysEx input would stop here for good. Once a stop has begun
+        // the reset hands them all back empty, and queueing one again would give the
+        // device a buffer after it was told to return them.
+        if (h.dwBytesRecorded == 0 && stopBegun == 1) break;
         const uint32_t n = std::min(h.dwBytesRecorded, kSysExBufferSize);
-        const auto* data = reinterpret_cast<const uint8_t*>(h.lpData);
-        if (n == 0) {
-            // An empty buffer while the route runs is the driver's, not a reset's: it
-            // goes back at once, or SysEx input would stop here for good. Once a stop
-            // has begun the reset hands them all back empty, and queueing one again
-            // would give the device a buffer after it was told to return them.
-            if (stopBegun == 1) break;
-            Requeue(r, in, *bank, g);
-            EndMessage(g);
-            took = true;
-            continue;
-        }
-        if (data[0] == 0xF0 && (g.count > 0 || g.holding)) {
-            EndMessage(g);  // the message before was cut; this buffer starts the next
-            break;
-        }
-        if (g.count + n > kMaxLongMessage) {
-            g.ready = true;  // a part leaves first and holds the output for the rest
-            g.ends = false;
-            break;
-        }
-        std::memcpy(gathered[r] + g.count, data, n);
-        g.count += n;
-        g.last = EngineClock::now();
-        took = true;
-        const bool complete = data[n - 1] == 0xF7 || n < h.dwBufferLength;
+        TakeBuffer(r, reinterpret_cast<const uint8_t*>(h.lpData), n, n > 0 && n < h.dwBufferLength);
         Requeue(r, in, *bank, g);
-        if (complete) EndMessage(g);
+        took = true;
     }
     return took;
 }
 
-// Sends route r's ready message (or part) when its output is free. A message for an
-// output that cannot take it (closed, wedged) is dropped.
+// Sends route r's oldest waiting message (or part) when its output is free. A message
+// for an output that cannot take it (closed, wedged, lost) is dropped.
 bool SendGathered(int r) {
-    Gather& g = gather[r];
-    if (!g.ready) return false;
+    const Part* p = NextPart(r);
+    if (!p) return false;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
     if (out && OutputTakes(i)) {
         if (inFlight[i] || (openFor[i] >= 0 && openFor[i] != r) || !TakeOutput(i)) return false;
+        const Backlog& b = backlog[r];
+        const uint32_t at = p->start % kSysExBacklogBytes;
+        const uint32_t first = std::min(p->count, kSysExBacklogBytes - at);
         // A message the device refuses to take is lost, as one sent to a closed output.
-        if (g.count > 0) inFlight[i] = StartLong(i, out, gathered[r], g.count);
-        openFor[i] = g.ends ? -1 : r;
+        if (p->count > 0) inFlight[i] = StartLong(i, out, b.bytes + at, first, b.bytes, p->count - first);
+        openFor[i] = p->ends ? -1 : r;
         LetGo(i);
     }
-    g.holding = !g.ends;
-    g.count = 0;
-    g.ready = false;
+    Backlog& b = backlog[r];
+    b.byteHead = p->start + p->count;
+    ++b.partHead;
     return true;
+}
+
+// The ring position up to which route r's short messages may leave now: those that came
+// before its oldest waiting SysEx message go first, those after it wait for it.
+uint32_t RingLimit(int r, uint32_t end) {
+    const Part* p = NextPart(r);
+    return p ? p->mark : end;
 }
 
 // A message whose F7 does not come leaves as it is, and lets its output go, once no
 // byte of it has come for kSysExGapLimit.
 void EndStalledMessages(EngineClock::time_point now) {
-    for (Gather& g : gather)
-        if (!g.ready && (g.count > 0 || g.holding) && now - g.last >= kSysExGapLimit) EndMessage(g);
+    for (int r = 0; r < 2; ++r)
+        if (gather[r].inMessage && now - gather[r].last >= kSysExGapLimit) EndMessage(r);
 }
 
 void ReleaseBuffers(int r) {
@@ -187,13 +290,13 @@ void PollFlights() {
 // busy with a long message, only the system real-time messages at the head of the ring
 // pass (MIDI lets them into a SysEx message); the rest wait in the ring, in order.
 uint32_t DrainRing(int r) {
-    const uint32_t end = ringWrite[r].load(std::memory_order_acquire);
+    const uint32_t end = RingLimit(r, ringWrite[r].load(std::memory_order_acquire));
     uint32_t read = ringRead[r].load(std::memory_order_relaxed);
     if (read == end) return 0;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
     const bool unusable = !OutputTakes(i);
-    const bool busy = Busy(i);
+    const bool busy = Busy(i) || releasePending[r];
     // A wedged or lost output takes nothing, but the ring keeps moving.
     if (!unusable && !busy && !TakeOutput(i)) return 0;
     const bool transform = transformRoute == r && (velConvertOn == 1 || transposeOn == 1);
@@ -211,6 +314,20 @@ uint32_t DrainRing(int r) {
     }
     if (!unusable && !busy) LetGo(i);
     return taken;
+}
+
+// The note-offs a closed input of route r left owed, once its output is free.
+void SendPendingRelease(int r) {
+    if (!releasePending[r]) return;
+    const int i = OutputIndex(r);
+    if (routeOut[r] && OutputTakes(i)) {
+        if (Busy(i) || !TakeOutput(i)) return;
+        ReleaseHeldNotes(r);
+        LetGo(i);
+    } else {
+        ClearHeldNotes(r);
+    }
+    releasePending[r] = false;
 }
 
 // ---- the metronome ------------------------------------------------------------------
@@ -287,8 +404,60 @@ uint32_t WaitBound(EngineClock::time_point now) {
     for (int i = 0; i < 2; ++i)
         if (inFlight[i]) wait = std::min({wait, EffectiveWaitTimeout(), MillisUntil(LongDeadline(i), now)});
     for (const Gather& g : gather)
-        if (!g.ready && (g.count > 0 || g.holding)) wait = std::min(wait, MillisUntil(g.last + kSysExGapLimit, now));
+        if (g.inMessage) wait = std::min(wait, MillisUntil(g.last + kSysExGapLimit, now));
     return wait;
+}
+
+// ---- held by a heal -------------------------------------------------------------------
+enum class HoldState { Run, Pause, End };
+std::mutex pauseMu;
+std::condition_variable pauseCv;
+HoldState holdState = HoldState::Run;  // guarded by pauseMu
+bool workerPaused = false;             // guarded by pauseMu
+midi::InHandle adopted[2];             // the input each route's gathering belongs to
+
+// Takes up the inputs as they are now: a route whose input changed (closed, or opened
+// afresh) loses the message its old input was in the middle of, and a new input gets
+// its buffers. The short messages a new input brings come after every SysEx message
+// its route still has waiting.
+void AdoptInputs() {
+    for (int r = 0; r < 2; ++r) {
+        if (routeIn[r] == adopted[r] && !inputFresh[r]) continue;
+        if (gather[r].inMessage) DropMessage(r, cutSysExDrops[r]);
+        ResetGather(r);
+        Backlog& b = backlog[r];
+        for (uint32_t k = b.partHead; k != b.partTail; ++k)
+            b.parts[k % kSysExBacklogParts].mark = ringRead[r].load(std::memory_order_relaxed);
+        adopted[r] = routeIn[r];
+        if (!inputFresh[r]) continue;
+        inputFresh[r] = false;
+        gather[r].watched = 0;
+        if (routeIn[r] && inputBank[r])
+            for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(r, routeIn[r], *inputBank[r], i);
+    }
+}
+
+// Pauses while a heal changes the devices; false when the worker is to end. Outputs
+// about to be closed are let go first, a long message in flight there left with the
+// device; everything else the worker has in hand stays so.
+bool HonourHold() {
+    if (workerHold.load(std::memory_order_acquire) == 0) return true;
+    for (int i = 0; i < 2; ++i) {
+        if (!outputDropping[i]) continue;
+        if (inFlight[i]) AbandonLong(i);
+        inFlight[i] = false;
+        openFor[i] = -1;
+        LetGo(i);
+    }
+    std::unique_lock<std::mutex> lk(pauseMu);
+    workerPaused = true;
+    pauseCv.notify_all();
+    pauseCv.wait(lk, [] { return holdState != HoldState::Pause; });
+    workerPaused = false;
+    if (holdState == HoldState::End) return false;
+    lk.unlock();
+    AdoptInputs();
+    return true;
 }
 
 }  // namespace
@@ -305,16 +474,13 @@ bool UnprepareReturnedHeaders(midi::InHandle in, SysExBank& bank) {
 
 void RouteWorker(void*) {
     void* proAudio = platform::JoinProAudioClass();
-    // An input that was open under the worker before it was held keeps its buffers
-    // with the device and what it has gathered.
     for (int r = 0; r < 2; ++r) {
-        if (!inputFresh[r]) continue;
-        inputFresh[r] = false;
-        gather[r] = Gather{};
-        gather[r].last = EngineClock::now();
-        if (!routeIn[r] || !inputBank[r]) continue;
-        for (int i = 0; i < kSysExBuffers; ++i) QueueBuffer(r, routeIn[r], *inputBank[r], i);
+        backlog[r].partHead = backlog[r].partTail = backlog[r].byteHead = backlog[r].byteTail = 0;
+        adopted[r] = nullptr;
+        gather[r].watched = 0;
+        ResetGather(r);
     }
+    AdoptInputs();
     for (int i = 0; i < 2; ++i) {
         held[i] = inFlight[i] = false;
         openFor[i] = -1;
@@ -322,6 +488,7 @@ void RouteWorker(void*) {
     bool dense = false;      // the last wake-up came within kSpinAfterWork of work
     bool tickWaits = false;  // a tick is due but its output cannot take it yet
     for (;;) {
+        if (!HonourHold()) break;
         const auto now = EngineClock::now();
         // While the metronome plays the wait must end on time, also where the system's
         // timed waits are coarse; while it is off nothing keeps time, and the worker
@@ -336,33 +503,60 @@ void RouteWorker(void*) {
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
-        if (engineRunning == 0 || workerHold.load(std::memory_order_acquire) == 1) break;
+        if (engineRunning == 0 || !HonourHold()) break;
         const bool soon = EngineClock::now() - now < kSpinAfterWork;
         PollFlights();
         EndStalledMessages(EngineClock::now());
-        // SysEx before short messages, route 1 before route 2.
+        // SysEx buffers first, route 1 before route 2; then the short messages that came
+        // before each route's oldest waiting SysEx message; then that message.
         bool busy = false;
-        for (int r = 0; r < 2; ++r) {
-            busy |= SendGathered(r);
-            if (TakeSysEx(r)) busy = true;
-            busy |= SendGathered(r);
-        }
+        for (int r = 0; r < 2; ++r) busy |= TakeSysEx(r);
+        for (int r = 0; r < 2; ++r) SendPendingRelease(r);
         busy |= DrainRing(0) + DrainRing(1) > 0;
+        for (int r = 0; r < 2; ++r) busy |= SendGathered(r);
         dense = busy && soon;
         tickWaits = !RunMetronome();
     }
-    // Bytes a device may still read stay ours until it is done with them; an output
-    // about to be closed because it is gone keeps them, parked, until it closes.
+    // Bytes a device may still read stay ours until it is done with them.
     const bool stopping = engineRunning == 0;
     for (int i = 0; i < 2; ++i) {
-        if (inFlight[i] && !stopping && outputDropping[i]) AbandonLong(i);
-        else if (inFlight[i]) FinishLong(i, routeOut[i]);
+        if (inFlight[i]) FinishLong(i, routeOut[i]);
         inFlight[i] = false;
         openFor[i] = -1;
         LetGo(i);
     }
+    // Ended by a heal that left no input open: the note-offs still owed go out now.
+    for (int r = 0; r < 2; ++r)
+        if (!stopping && releasePending[r]) {
+            const int i = OutputIndex(r);
+            std::lock_guard<std::recursive_mutex> lock(outputLock[i]);
+            ReleaseHeldNotes(r);
+            releasePending[r] = false;
+        }
     wakeEvent.DisablePrecise();
     if (stopping)
         for (int r = 0; r < 2; ++r) ReleaseBuffers(r);
     platform::LeaveProAudioClass(proAudio);
 }
+
+bool PauseWorker() {
+    if (!workerThread.Exists()) return false;
+    std::unique_lock<std::mutex> lk(pauseMu);
+    holdState = HoldState::Pause;
+    workerHold.store(1, std::memory_order_release);
+    wakeEvent.Pulse();
+    pauseCv.wait(lk, [] { return workerPaused; });
+    return true;
+}
+
+void ResumePausedWorker(bool endIt) {
+    {
+        std::lock_guard<std::mutex> lk(pauseMu);
+        holdState = endIt ? HoldState::End : HoldState::Run;
+        workerHold.store(0, std::memory_order_release);
+    }
+    pauseCv.notify_all();
+    if (endIt) workerThread.Join();
+}
+
+bool WorkerKeepsOutput(int i) { return held[i]; }

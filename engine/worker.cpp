@@ -180,27 +180,42 @@ void Requeue(int r, midi::InHandle in, SysExBank& b, Gather& g) {
     g.watched = (g.watched + 1) % kSysExBuffers;
 }
 
-// What one buffer the device handed back does to the message being gathered.
+void BeginMessage(int r) {
+    Gather& g = gather[r];
+    if (g.inMessage) DropMessage(r, cutSysExDrops[r]);  // its F7 never came: bytes were lost
+    g.inMessage = true;
+    g.skipping = false;
+    g.start = backlog[r].byteTail;
+    g.count = 0;
+    g.mark = ringWrite[r].load(std::memory_order_acquire);
+}
+
+// What one buffer the device handed back does to the messages being gathered. A driver
+// normally hands a buffer back at a message's end, but one that does not may put the
+// end of one message and the start of the next in one buffer: the bytes are read as
+// they come, an F0 starting a message, an F7 ending one.
 void TakeBuffer(int r, const uint8_t* data, uint32_t n, bool shortOfFull) {
     Gather& g = gather[r];
-    if (n == 0) {
-        EndMessage(r);
-        return;
-    }
-    if (data[0] == 0xF0) {
-        if (g.inMessage) DropMessage(r, cutSysExDrops[r]);  // its F7 never came: bytes were lost
-        g.inMessage = true;
-        g.skipping = false;
-        g.start = backlog[r].byteTail;
-        g.count = 0;
-        g.mark = ringWrite[r].load(std::memory_order_acquire);
-    } else if (!g.inMessage && !g.skipping) {
-        cutSysExDrops[r].fetch_add(1, std::memory_order_relaxed);  // headless
-        g.skipping = true;
-    }
-    if (g.inMessage) Append(r, data, n);
     g.last = EngineClock::now();
-    if (data[n - 1] == 0xF7 || shortOfFull) EndMessage(r);
+    uint32_t i = 0;
+    while (i < n) {
+        if (data[i] == 0xF0) BeginMessage(r);
+        uint32_t j = i + 1;
+        while (j < n && data[j] != 0xF0 && data[j] != 0xF7) ++j;
+        const bool ends = j < n && data[j] == 0xF7;
+        if (ends) ++j;
+        if (g.inMessage) {
+            Append(r, data + i, j - i);
+        } else if (!g.skipping) {
+            cutSysExDrops[r].fetch_add(1, std::memory_order_relaxed);  // headless
+            g.skipping = true;
+        }
+        if (ends) EndMessage(r);
+        i = j;
+    }
+    // Less than full (a status byte cut the message), or empty (one cut it just after a
+    // buffer filled): what came leaves as it is.
+    if (n == 0 || shortOfFull) EndMessage(r);
 }
 
 // Takes every buffer the device has handed back. Returns whether it took any.

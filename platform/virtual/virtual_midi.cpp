@@ -189,6 +189,7 @@ DriverModel VirtualMidi::Config::OutModel(size_t index) const {
 struct VirtualMidi::InPort {
     std::string name;
     Relaxed<Result> openResult{kNoError};
+    Relaxed<Result> closeResult{kNoError};
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{true};
     Relaxed<bool> holdsBuffers{false};
@@ -223,6 +224,8 @@ struct VirtualMidi::InPort {
 struct VirtualMidi::OutPort {
     std::string name;
     Relaxed<Result> openResult{kNoError};
+    Relaxed<Result> closeResult{kNoError};
+    std::atomic<int> unprepareStillPlaying{0};
     Relaxed<Result> capsResult{kNoError};
     Relaxed<bool> exclusive{false};
     Relaxed<int64_t> delayUs{0};
@@ -616,6 +619,7 @@ Result VirtualMidi::InClose(InHandle h) {
         auto it = inOpen_.find(TokenOf(h));
         if (it == inOpen_.end()) return kInvalHandle;
         o = it->second;
+        if (const Result refusal = o->port->closeResult; refusal != kNoError) return refusal;
         std::lock_guard<std::mutex> lk(o->mu);
         if (o->InsideCallback()) return kError;
         if (!o->queue.empty()) return kStillPlaying;
@@ -875,6 +879,7 @@ Result VirtualMidi::OutClose(OutHandle h) {
         auto it = outOpen_.find(TokenOf(h));
         if (it == outOpen_.end()) return kInvalHandle;
         o = it->second;
+        if (const Result refusal = o->port->closeResult; refusal != kNoError) return refusal;
         std::lock_guard<std::mutex> lk(o->mu);
         if (InsideOutCallbackOf(o.get())) return kError;
         if (!o->pending.empty()) return kStillPlaying;
@@ -968,6 +973,8 @@ Result VirtualMidi::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) 
     std::shared_ptr<OutOpening> o = FindOut(h);
     if (!o) return kInvalHandle;
     if (!HeaderArgOk(hdr, size)) return kInvalParam;
+    std::atomic<int>& late = o->port->unprepareStillPlaying;
+    if ((LoadFlags(*hdr) & kMhdrDone) && late.load() > 0 && late.fetch_sub(1) > 0) return kStillPlaying;
     return o->port->prepared.Unprepare(hdr);
 }
 
@@ -1226,6 +1233,16 @@ void VirtualMidi::SetInModel(uint32_t id, DriverModel model) {
 void VirtualMidi::SetOutModel(uint32_t id, DriverModel model) {
     if (OutPort* p = OutAt(id)) ApplyOutModel(*p, model);
 }
+void VirtualMidi::SetInCloseResult(uint32_t id, Result result) {
+    if (InPort* p = InAt(id)) p->closeResult = result;
+}
+void VirtualMidi::SetOutCloseResult(uint32_t id, Result result) {
+    if (OutPort* p = OutAt(id)) p->closeResult = result;
+}
+void VirtualMidi::SetOutUnprepareStillPlaying(uint32_t id, int count) {
+    if (OutPort* p = OutAt(id)) p->unprepareStillPlaying = count;
+}
+
 void VirtualMidi::SetInOpenResult(uint32_t id, Result result) {
     if (InPort* p = InAt(id)) p->openResult = result;
 }

@@ -214,6 +214,14 @@ public:
     // broken driver; both are what winmm gives in those cases.
     void SetInOpenResult(uint32_t id, Result result);
     void SetOutOpenResult(uint32_t id, Result result);
+    // Close refusal: InClose/OutClose return `result` and leave the handle open while
+    // it is not kNoError, as Windows 11's MIDI service is reported to answer closes of
+    // removed devices (kNoDriver, kStillPlaying).
+    void SetInCloseResult(uint32_t id, Result result);
+    void SetOutCloseResult(uint32_t id, Result result);
+    // The next `count` unprepares of a header whose done flag is set answer
+    // kStillPlaying, as a driver that stores the flag a moment before it lets go.
+    void SetOutUnprepareStillPlaying(uint32_t id, int count);
     // Exclusive devices refuse a second open with kAllocated while open. Inputs are
     // exclusive by default (winmm input drivers normally are: two routes naming the
     // same input must see the second open fail); outputs are not (the system's own

@@ -270,6 +270,7 @@ struct VirtualMidi::InOpening {
     Clock::time_point startTime;
     std::vector<InEvent> pending;
     std::vector<uint8_t> pendingBytes;
+    size_t undelivered = 0;  // events fed and not yet delivered (pending or in a batch)
     std::deque<Header*> queue;
     // Bytes of a system-exclusive message still arriving, for the front queued buffer;
     // written into it when it is handed back.
@@ -281,6 +282,7 @@ struct VirtualMidi::InOpening {
     }
     void DropPending() {
         for (const InEvent& e : pending) port->CountDrop(e, e.length);
+        undelivered -= pending.size();
         pending.clear();
         pendingBytes.clear();
     }
@@ -696,6 +698,7 @@ bool VirtualMidi::FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_
             InEvent e{o->pendingBytes.size(), n, msg, o->generation, kind};
             if (kind == kLongEvent || kind == kLongPartEvent) o->pendingBytes.insert(o->pendingBytes.end(), bytes, bytes + n);
             o->pending.push_back(e);
+            ++o->undelivered;
             // The delivery thread sleeps only on an empty queue.
             if (o->pending.size() == 1) o->work.notify_one();
             reached = true;
@@ -812,6 +815,7 @@ void VirtualMidi::DeliveryLoop(InOpening* o) {
                 handBack(nullptr, 0);
             }
         }
+        o->undelivered -= batch.size();
         batch.clear();
         bytes.clear();
     }
@@ -1402,6 +1406,18 @@ size_t VirtualMidi::InPreparedCount(uint32_t id) const {
 size_t VirtualMidi::OutPreparedCount(uint32_t id) const {
     const OutPort* p = OutAt(id);
     return p ? p->prepared.Count() : 0;
+}
+
+size_t VirtualMidi::InUndeliveredCount(uint32_t id) const {
+    std::lock_guard<std::mutex> g(mu_);
+    const InPort* p = InAt(id);
+    if (!p) return 0;
+    size_t n = 0;
+    for (InOpening* o : p->openings) {
+        std::lock_guard<std::mutex> lk(o->mu);
+        n += o->undelivered;
+    }
+    return n;
 }
 
 size_t VirtualMidi::InQueuedCount(uint32_t id) const {

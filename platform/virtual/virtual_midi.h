@@ -361,6 +361,7 @@ public:
     size_t InPreparedCount(uint32_t id) const;
     size_t OutPreparedCount(uint32_t id) const;
     size_t InQueuedCount(uint32_t id) const;   // headers waiting in input queues
+    size_t InUndeliveredCount(uint32_t id) const;  // data fed and not yet delivered
     size_t OutPendingCount(uint32_t id) const;  // long sends not yet complete
     // The headers themselves, in queue order (the addresses only: a test can check
     // whose memory the device holds without touching it).

@@ -181,6 +181,9 @@ int HeldDeviceCount();
 // The bytes of buffers left with devices that kept them (parked long messages, the
 // SysEx buffers of held inputs): never reused, freed once their device is closed.
 size_t BytesLeftWithDevices();
+// The bytes of buffers left with devices the system kept answering as gone while they
+// refused to close: given up, never freed, for the life of the process.
+size_t BytesGivenUp();
 
 // ---- output primitives, callable from any thread ----------------------------------
 // The checked entry for a caller that holds only a route number (the panel's resets):

@@ -618,10 +618,12 @@ void MarkOutputLost(int i) {
 
 void WakeWorker() { wakeEvent.Pulse(); }
 
+size_t BytesGivenUp() { return givenUpBytes; }
+
 int HeldDeviceCount() { return static_cast<int>(heldIn.size() + heldOut.size()); }
 
 size_t BytesLeftWithDevices() {
-    size_t n = heldIn.size() * sizeof(SysExBank) + givenUpBytes;
+    size_t n = heldIn.size() * sizeof(SysExBank);
     for (const HeldOut& h : heldOut) n += h.kept ? sizeof(LongBuffer) : 0;
     for (LongBuffer* b : parkedBuffer) n += b ? sizeof(LongBuffer) : 0;
     return n;

@@ -3,6 +3,7 @@
 // back by itself when the device does, wherever it is listed then.
 #include <atomic>
 #include <optional>
+#include <thread>
 
 #include "engine/engine_internal.h"
 #include "tests/engine_test_support.h"
@@ -221,6 +222,105 @@ TEST_P(Healing, AHundredCyclesLoseNothingAndLeakNothing) {
         EXPECT_EQ(drops.shortMessages + drops.sysExMessages, 0u) << keys;
     }
     EXPECT_TRUE(boxes.empty());
+}
+
+// Both routes into one synth after a sleep, route 1's keyboard back last: whichever
+// route comes back first opens the synth, and the other shares that one open (a
+// single-client driver refuses a second; two handles of a multi-client one would let
+// one route's message into the other's SysEx on the wire).
+TEST_P(Healing, RoutesIntoOneOutputShareItWhicheverComesBackFirst) {
+    Assign(0, 0, 0);
+    Assign(1, 1, 0);
+    StartRoutes();
+    ASSERT_TRUE(dev.Suspend());
+    ASSERT_TRUE(dev.RemoveInput(InAt("Key A")));  // a keyboard switched on late
+    ASSERT_TRUE(dev.Resume());
+    EXPECT_FALSE(HealRoutes(true));
+    ASSERT_TRUE(RouteOpen(1));
+    ASSERT_TRUE(dev.AddInput("Key A"));
+    EXPECT_TRUE(HealRoutes(false));
+    EXPECT_EQ(dev.OutOpenCount(0), 1) << "one open of the synth for both routes";
+    EXPECT_EQ(routeOut[0], routeOut[1]);
+    EXPECT_TRUE(Plays("Key A", "Synth A", 0x403C90));
+    EXPECT_TRUE(Plays("Key B", "Synth A", 0x403E91));
+    EXPECT_TRUE(PlaysSysEx("Key A", "Synth A", 1));
+    StopRoutes();
+    EXPECT_EQ(dev.OutOpenCount(0), 0);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// A heal while the other route's dump is on its way to a slow output neither waits for
+// it nor cuts it: the dump arrives whole after the heal has returned, and a message
+// longer than one long message keeps its output from its first part to its last, so
+// a panel reset sent meanwhile follows its last part.
+TEST_P(Healing, AHealLeavesTheOtherRoutesDumpInFlightAndItsOutputHeld) {
+    dev.SetOutLongDelay(0, std::chrono::milliseconds(1500));
+    Assign(0, 0, 0);
+    Assign(1, 1, 1);
+    StartRoutes();
+    WaitForSysExBuffers(0);
+    std::vector<uint8_t> dump(4096, 0x11);
+    dump.front() = 0xF0;
+    dump.back() = 0xF7;
+    dev.SendSysEx(0, dump.data(), dump.size());
+    ASSERT_TRUE(WaitFor([this] { return dev.OutPendingCount(0) == 1; }));
+    ASSERT_TRUE(dev.RemoveInput(InAt("Key B")));
+    EXPECT_FALSE(HealRoutes(false));
+    EXPECT_EQ(dev.OutPendingCount(0), 1u) << "the heal waited for the dump";
+    ASSERT_TRUE(WaitFor([&] { return LongMessages(0).size() == 1; }));
+    EXPECT_EQ(LongMessages(0).front(), dump);
+
+    // A message of 70 000 bytes: its first 64 KiB leave, the rest comes after a heal.
+    dev.SetOutLongDelay(0, std::chrono::milliseconds(1));
+    std::vector<uint8_t> big(70000, 0x22);
+    big.front() = 0xF0;
+    big.back() = 0xF7;
+    for (size_t at = 0; at < 66000; at += 1000) {
+        dev.SendSysExPart(0, big.data() + at, 1000);
+        ASSERT_TRUE(WaitFor([this] { return dev.InUndeliveredCount(0) == 0 && dev.InQueuedCount(0) == size_t(kSysExBuffers); }));
+    }
+    ASSERT_TRUE(WaitFor([&] { return LongMessages(0).size() == 2; })) << "the first part left";
+    ASSERT_TRUE(dev.AddInput("Key B"));
+    EXPECT_TRUE(HealRoutes(false));
+    const std::vector<uint8_t> reset = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    std::thread panel([&] { SendLongMessage(0, reset.data(), static_cast<uint32_t>(reset.size())); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the panel waits for the output
+    for (size_t at = 66000; at < big.size(); at += 1000) {
+        const size_t n = std::min<size_t>(1000, big.size() - at);
+        if (at + n == big.size()) dev.SendSysEx(0, big.data() + at, n);
+        else dev.SendSysExPart(0, big.data() + at, n);
+    }
+    panel.join();
+    ASSERT_TRUE(WaitFor([&] { return LongMessages(0).size() == 4; }));
+    const auto got = LongMessages(0);
+    EXPECT_EQ(got[1].size() + got[2].size(), big.size());
+    EXPECT_EQ(got[3], reset) << "the reset landed between the parts";
+    EXPECT_TRUE(Plays("Key B", "Synth B", 0x403C91));
+}
+
+// Devices that the system keeps answering as gone while they refuse to close (as
+// Windows 11's MIDI service is reported to do for removed devices) are given up after
+// a few tries: hundreds of unplugs leave the held list short and nothing they were
+// given is freed.
+TEST_P(Healing, DevicesThatStayGoneAreGivenUpWithoutFreeingTheirBuffers) {
+    dev.SetInExclusive(0, false);  // each session opens it anew beside the held ones
+    dev.SetInHoldsBuffers(0, true);
+    dev.SetInCloseResult(0, midi::kNoDriver);
+    Assign(0, 0, 0);
+    const size_t before = BytesGivenUp();
+    size_t most = 0;
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        StartRoutes();
+        ASSERT_TRUE(boxes.empty()) << boxes[0].text;
+        WaitForSysExBuffers(0);
+        StopRoutes();
+        most = std::max(most, static_cast<size_t>(HeldDeviceCount()));
+    }
+    EXPECT_LE(most, 3u) << "given up after a few tries";
+    EXPECT_EQ(BytesGivenUp() - before + BytesLeftWithDevices(), 40 * sizeof(SysExBank))
+        << "every bank a device may write stays";
+    dev.SetInCloseResult(0, midi::kNoError);
+    dev.SetInHoldsBuffers(0, false);
 }
 
 KAVO_ON_BOTH_MODELS(Healing);

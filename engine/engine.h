@@ -185,7 +185,10 @@ size_t BytesLeftWithDevices();
 // refused to close: given up, never freed, for the life of the process.
 size_t BytesGivenUp();
 
-// ---- output primitives, callable from any thread ----------------------------------
+// ---- output primitives, for the user-interface thread only -----------------------
+// They read the device handles, which only that thread changes (a start, a stop, a
+// heal), and wait for outputs the worker holds: called from the worker they would wait
+// for the worker itself, and from another thread they could find a handle closing.
 // The checked entry for a caller that holds only a route number (the panel's resets):
 // sends through SendLongOnRoute when route (0 or 1) has its output open; any other
 // route value, or a closed output, sends nothing.

@@ -21,6 +21,23 @@ void MarkInputLost(int r);
 void MarkOutputLost(int i);
 // Opened output i takes messages: neither wedged (outputUnusable) nor lost.
 inline bool OutputTakes(int i) { return outputUnusable[i] != 1 && outputLost[i] != 1; }
+// The user-interface thread's hold of opened output i (its sends, the panel's). While
+// it waits for the lock the worker starts nothing new there, so that a bank of SysEx
+// waiting in a backlog cannot keep the panel (and the whole user interface) waiting
+// until the last message has left: it gets the output after the message in flight.
+class UiOutputHold {
+public:
+    explicit UiOutputHold(int i);
+    ~UiOutputHold();
+    UiOutputHold(const UiOutputHold&) = delete;
+    UiOutputHold& operator=(const UiOutputHold&) = delete;
+
+private:
+    int i_;
+};
+// How many user-interface holds wait for opened output i (the worker's look).
+extern std::atomic<int32_t> outputWanted[2];
+
 // One short message to opened output i; an answer that the device is gone marks it
 // lost. The caller holds outputLock[i], or no worker runs.
 void SendShortTo(int i, midi::OutHandle out, uint32_t m);

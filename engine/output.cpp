@@ -47,7 +47,7 @@ void SendOnAllChannels(uint32_t base) {
     for (int r = 0; r < 2; ++r) {
         // An output both routes hold gets it once.
         if (!routeOut[r] || OutputIndex(r) != r) continue;
-        std::lock_guard<std::recursive_mutex> lock(outputLock[r]);
+        UiOutputHold hold(r);
         for (uint32_t c = 0; c < 16 && OutputTakes(r); ++c) SendShortTo(r, routeOut[r], base + c);
     }
     wakeEvent.Pulse();  // a worker that found an output taken tries it again
@@ -56,6 +56,15 @@ void SendOnAllChannels(uint32_t base) {
 }  // namespace
 
 Relaxed<int32_t> sharedOutputOwner{0};
+std::atomic<int32_t> outputWanted[2];
+
+UiOutputHold::UiOutputHold(int i) : i_(i) {
+    outputWanted[i].fetch_add(1, std::memory_order_relaxed);
+    outputLock[i].lock();
+    outputWanted[i].fetch_sub(1, std::memory_order_relaxed);
+}
+
+UiOutputHold::~UiOutputHold() { outputLock[i_].unlock(); }
 
 int OutputIndex(int route) {
     return routeOut[route] && routeOut[0] == routeOut[1] ? sharedOutputOwner.load() : route;
@@ -147,7 +156,7 @@ void SendLongMessage(int32_t route, const uint8_t* bytes, uint32_t count) {
 void SendLongOnRoute(int r, const uint8_t* bytes, uint32_t count) {
     const int i = OutputIndex(r);
     {
-        std::lock_guard<std::recursive_mutex> lock(outputLock[i]);
+        UiOutputHold hold(i);
         midi::OutHandle out = routeOut[r];
         for (uint32_t done = 0; out && OutputTakes(i) && done < count;) {
             const uint32_t n = std::min(count - done, kMaxLongMessage);

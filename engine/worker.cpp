@@ -40,7 +40,8 @@ int openFor[2];    // the route whose unfinished SysEx message holds output i, o
 
 bool TakeOutput(int i) {
     if (held[i]) return true;
-    if (!outputLock[i].try_lock()) return false;
+    // The user-interface thread waits for it: it goes first (its release wakes us).
+    if (outputWanted[i].load(std::memory_order_relaxed) > 0 || !outputLock[i].try_lock()) return false;
     held[i] = true;
     return true;
 }

@@ -275,21 +275,23 @@ TEST_P(Healing, AHealLeavesTheOtherRoutesDumpInFlightAndItsOutputHeld) {
     std::vector<uint8_t> big(70000, 0x22);
     big.front() = 0xF0;
     big.back() = 0xF7;
-    for (size_t at = 0; at < 66000; at += 1000) {
-        dev.SendSysExPart(0, big.data() + at, 1000);
-        ASSERT_TRUE(WaitFor([this] { return dev.InUndeliveredCount(0) == 0 && dev.InQueuedCount(0) == size_t(kSysExBuffers); }));
-    }
+    // Fed as fast as the input's buffers come back.
+    const auto feed = [&](size_t from, size_t to) {
+        for (size_t at = from; at < to; at += 1000) {
+            const size_t n = std::min<size_t>(1000, big.size() - at);
+            if (at + n == big.size()) dev.SendSysEx(0, big.data() + at, n);
+            else dev.SendSysExPart(0, big.data() + at, n);
+            ASSERT_TRUE(WaitFor([this] { return dev.InUndeliveredCount(0) == 0 && dev.InQueuedCount(0) == size_t(kSysExBuffers); }));
+        }
+    };
+    feed(0, 66000);
     ASSERT_TRUE(WaitFor([&] { return LongMessages(0).size() == 2; })) << "the first part left";
     ASSERT_TRUE(dev.AddInput("Key B"));
     EXPECT_TRUE(HealRoutes(false));
     const std::vector<uint8_t> reset = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
     std::thread panel([&] { SendLongMessage(0, reset.data(), static_cast<uint32_t>(reset.size())); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the panel waits for the output
-    for (size_t at = 66000; at < big.size(); at += 1000) {
-        const size_t n = std::min<size_t>(1000, big.size() - at);
-        if (at + n == big.size()) dev.SendSysEx(0, big.data() + at, n);
-        else dev.SendSysExPart(0, big.data() + at, n);
-    }
+    feed(66000, big.size());
     panel.join();
     ASSERT_TRUE(WaitFor([&] { return LongMessages(0).size() == 4; }));
     const auto got = LongMessages(0);

@@ -65,6 +65,10 @@ void ResumePausedWorker(bool endIt);
 // While the worker is paused: it keeps opened output i (its lock) for a long message
 // in flight or one sent in parts. Nothing may be sent there until it lets go.
 bool WorkerKeepsOutput(int i);
+// While the worker is paused: it holds an output, has SysEx waiting in a backlog, or
+// owes note-offs. A heal that leaves no input open lets such a worker finish first
+// (it ends at the next heal or stop) rather than wait for a cable here.
+bool WorkerHasWorkInHand();
 // Leaves output i's long message in flight with its device (its buffer is parked and
 // freed when the device closes), without marking the output unusable.
 void AbandonLong(int i);

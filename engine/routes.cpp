@@ -453,18 +453,16 @@ void StopRoutes() {
 // ---- healing ---------------------------------------------------------------------------
 namespace {
 
-// Pauses the worker while the routes run, so that the devices it reads can change: the
-// inputs stay started, their callbacks keep filling the rings and their buffers stay
-// with the devices, so nothing is lost; the worker keeps a long message in flight on
-// an output that stays, so the heal waits for no driver.
-bool HoldWorker() { return PauseWorker(); }
-
-// The worker goes on, when an input is open; a worker again, when there was none.
-// Should no thread be had, the inputs close (their routes wait) rather than fill their
-// rings unread.
+// A heal pauses the worker (PauseWorker) while the devices it reads change: the inputs
+// stay started, their callbacks keep filling the rings and their buffers stay with the
+// devices, so nothing is lost; the worker keeps a long message in flight on an output
+// that stays, so the heal waits for no driver. Afterwards the worker goes on, when an
+// input is open or it has work in hand; a worker again, when there was none. Should no
+// thread be had, the inputs close (their routes wait) rather than fill their rings
+// unread.
 void ResumeWorker(bool paused) {
     const bool anyInput = routeIn[0] || routeIn[1];
-    if (paused) ResumePausedWorker(!anyInput);
+    if (paused) ResumePausedWorker(!anyInput && !WorkerHasWorkInHand());
     if (!anyInput || workerThread.Exists()) return;
     if (workerThread.Start(RouteWorker, nullptr)) return;
     for (int r = 0; r < 2; ++r) {
@@ -512,7 +510,7 @@ void CloseGone(bool reopenAll, const MissingDevices& missing) {
     }
     any = any || outputDropping[0] || outputDropping[1];
     if (!any) return;
-    const bool paused = HoldWorker();
+    const bool paused = PauseWorker();
     for (int r = 0; r < 2; ++r) {
         if (!dropIn[r]) continue;
         midi::InStop(routeIn[r]);
@@ -566,7 +564,7 @@ bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
         routeWait[r] = RouteWait::Output;
         return false;
     }
-    const bool paused = HoldWorker();
+    const bool paused = PauseWorker();
     // Whatever sounded before went with the device it sounded on, or got its note-off
     // when the input went (or gets it from the worker, before anything new of the route).
     if (!releasePending[r]) ClearHeldNotes(r);

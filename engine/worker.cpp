@@ -576,3 +576,7 @@ void ResumePausedWorker(bool endIt) {
 }
 
 bool WorkerKeepsOutput(int i) { return held[i]; }
+
+bool WorkerHasWorkInHand() {
+    return held[0] || held[1] || NextPart(0) || NextPart(1) || releasePending[0] || releasePending[1];
+}

@@ -2,7 +2,8 @@
 # Two keyboards into one sound module on drivers as Windows' own classic ones behave
 # (an output takes one client): both routes open, the output once, and both play
 # through it; a SysEx message longer than an input buffer arrives whole, as one long
-# message, with the other keyboard's notes before or after it; stopping ends the keys
+# message, with the other keyboard's notes before or after it; a bank of SysEx faster
+# than the cable arrives whole and in order; stopping ends the keys
 # still down and silences the module once.
 #   shared_output.sh KAVO2_EXE DRIVER_EXE ARTEFACT_ROOT
 set -u
@@ -31,6 +32,17 @@ out=$(drv wait-dump 0 3)
 e2e_expect_eq "the SysEx message whole, as one long message" "L $sysex" "$(grep '^L' <<<"$out")"
 e2e_expect_eq "route 2's notes beside it" "$(printf 'S 00404190\nS 00004180')" "$(grep '^S' <<<"$out")"
 e2e_expect_eq "nothing else" 3 "$(wc -l <<<"$out")"
+
+# A bank: eight messages of 1 000 bytes, one after another as fast as the feed goes,
+# much faster than the cable takes them (320 ms each). They wait for the output while
+# the input's buffers keep coming back: all arrive whole and in order.
+drv clear 0
+bank=()
+for m in 1 2 3 4 5 6 7 8; do
+    bank+=("F0$(printf '%02X' "$m")$(for i in $(seq 1 997); do printf '%02X' $(((i + m) % 128)); done)F7")
+    drv sysex 0 "${bank[-1]}"
+done
+e2e_expect_eq "the bank whole and in order" "$(printf 'L %s\n' "${bank[@]}")" "$(drv wait-dump 0 8 15000)"
 
 drv clear 0
 drv command 32771

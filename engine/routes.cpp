@@ -130,7 +130,8 @@ struct GivenUp {
     const void* block;
     size_t size;
 };
-std::vector<GivenUp> givenUp;
+// Never destroyed: what it points at stays in sight to the end of the process.
+std::vector<GivenUp>& givenUp = *new std::vector<GivenUp>;
 size_t givenUpBytes = 0;
 
 enum class CloseOutcome { Closed, Refused, Gone };

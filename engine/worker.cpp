@@ -21,11 +21,9 @@ bool inputFresh[2];
 bool releasePending[2];
 
 namespace {
+
 // 1 while a heal wants the worker paused (or ended): the worker's quick look.
 std::atomic<int32_t> workerHold{0};
-}  // namespace
-
-namespace {
 
 // ---- outputs, as the worker holds them -----------------------------------------
 // The worker never waits for an output: it tries its lock and, when the
@@ -67,8 +65,7 @@ bool IsRealTime(uint32_t m) { return (m & 0xFF) >= 0xF8; }
 // faster than a MIDI cable carries it would lose messages. The backlog is fixed in size
 // before the worker runs; a message that finds no room is dropped whole and counted.
 //
-// A message ends with a buffer whose last byte is F7; with one the driver handed back
-// less than full (a status byte cut it); with an empty one (a status byte cut it just
+// A message ends with its F7; with a buffer the driver handed back less than full (a status byte cut it); with an empty one (a status byte cut it just
 // after a buffer filled); or when no byte of it has come for kSysExGapLimit. A new F0
 // before the end means bytes of the message were lost: it is dropped, never forwarded
 // as if whole. Bytes that do not begin with F0 and continue no message of the route
@@ -114,15 +111,17 @@ void ResetGather(int r) {
     g.last = EngineClock::now();
 }
 
-// One slot is kept for the end marker of a message whose parts are queued.
-bool QueuePart(int r, uint32_t count, bool ends) {
+// The counters wrap at 2^32, a multiple of both sizes, so positions stay right.
+static_assert((uint64_t{1} << 32) % kSysExBacklogBytes == 0 && (uint64_t{1} << 32) % kSysExBacklogParts == 0);
+
+// Appending keeps one slot free for the end marker of a message whose parts are queued.
+void QueuePart(int r, uint32_t count, bool ends) {
     Backlog& b = backlog[r];
     Gather& g = gather[r];
     b.parts[b.partTail++ % kSysExBacklogParts] = Part{g.start, count, g.mark, ends};
     g.start += count;
     g.count = 0;
     g.partsQueued = !ends;
-    return true;
 }
 
 // The message being gathered is not forwarded: its unsent bytes go, and an output held

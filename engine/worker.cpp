@@ -196,7 +196,7 @@ uint32_t DrainRing(int r) {
     const bool busy = Busy(i);
     // A wedged or lost output takes nothing, but the ring keeps moving.
     if (!unusable && !busy && !TakeOutput(i)) return 0;
-    const bool transform = transformRoute == r && (velConvertOn == 1 || transposeOn == 1);
+    const bool transform = transformRoute == r && AnyTransformOn();
     uint32_t taken = 0;
     while (read != end) {
         uint32_t m = inputRing[r][read];

@@ -45,7 +45,7 @@
 #define IDC_GS_RESET 1035
 #define IDC_XG_RESET 1036
 #define IDC_PORT_LIST 1043
-#define IDC_CHANNEL_LIST 1044     // hidden, never used
+#define IDC_CHANNEL_LIST 1044     // position c: Channel c, 16 "ALL"
 #define IDC_SENS 1052
 #define IDC_OFFSET 1053
 #define IDC_VEL_CONVERSION 1051

@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "engine/monitor_tap.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 
@@ -139,12 +140,17 @@ bool SendGathered(int r) {
     if (!g.ready) return false;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
+    bool sent = false;
     if (out && OutputTakes(i)) {
         if (inFlight[i] || (openFor[i] >= 0 && openFor[i] != r) || !TakeOutput(i)) return false;
         // A message the device refuses to take is lost, as one sent to a closed output.
-        if (g.count > 0) inFlight[i] = StartLong(i, out, gathered[r], g.count);
+        if (g.count > 0) inFlight[i] = sent = StartLong(i, out, gathered[r], g.count);
         openFor[i] = g.ends ? -1 : r;
         LetGo(i);
+    }
+    if (TapOn()) {
+        TapLong(kTapWorker, TapSource::In, r, gathered[r], g.count);
+        if (sent) TapLong(kTapWorker, TapSource::Out, r, gathered[r], g.count);
     }
     g.holding = !g.ends;
     g.count = 0;
@@ -206,7 +212,10 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         m = ForwardedMessage(r, m, transform);
-        if (!unusable && out && OutputTakes(i)) SendShortTo(i, out, m);
+        if (!unusable && out && OutputTakes(i)) {
+            SendShortTo(i, out, m);
+            if (TapOn()) TapShort(kTapWorker, TapSource::Out, r, m);
+        }
         ++taken;
     }
     if (!unusable && !busy) LetGo(i);

@@ -159,6 +159,12 @@ std::string MidiDecoder::Short(uint32_t packed) {
     return System(status, d1, d2);
 }
 
+void MidiDecoder::Pass(uint32_t packed, bool isLong) {
+    const uint8_t status = packed & 0xFF;
+    if (isLong || (status >= 0xF0 && status < 0xF8)) running_ = 0;
+    else if (status >= 0x80 && status < 0xF0) running_ = status;
+}
+
 std::string MidiDecoder::Long(const uint8_t* head, uint32_t headCount, uint32_t length, uint8_t last) {
     running_ = 0;
     if (headCount > length) headCount = length;

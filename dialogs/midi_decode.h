@@ -20,6 +20,9 @@ public:
     // headCount (at most length) and `last` is the last. It also ends the running
     // status, as every system message but the real-time ones does.
     std::string Long(const uint8_t* head, uint32_t headCount, uint32_t length, uint8_t last);
+    // What Short or Long would do to the running status, without the text: for the
+    // messages of a batch too old to be kept.
+    void Pass(uint32_t packed, bool isLong);
 
 private:
     uint8_t running_ = 0;  // the running status, or 0 for none

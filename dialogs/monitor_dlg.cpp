@@ -112,12 +112,7 @@ void CMonitorDlg::Start() {
     dayMs_ = ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
     baseUs_ = EngineClockUs();
     OpenTap();
-    monitor::Figures figures[2];
-    FiguresNow(figures);
-    model_.Reset(figures, LostNow(), platform::TickCount());
-    shownAdded_ = model_.Added();
-    ::SendMessageW(GetDlgItem(IDC_MON_LIST), LVM_SETITEMCOUNT, 0, 0);
-    ShowFigures();
+    OnClear();  // each showing starts afresh
     ::SetTimer(m_hWnd, kMonitorTimerId, kMonitorRefreshMs, nullptr);
 }
 

@@ -108,12 +108,21 @@ size_t Monitor::Take(std::vector<TapEntry>& batch) {
     std::stable_sort(batch.begin(), batch.end(),
                      [](const TapEntry& a, const TapEntry& b) { return a.timeUs < b.timeUs; });
     if (paused_) return 0;
-    for (const TapEntry& e : batch) {
+    // Only the newest kLines of a batch stay in the list: the ones before them only
+    // move their streams' running status on.
+    const size_t firstKept = batch.size() > lines_.size() ? batch.size() - lines_.size() : 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const TapEntry& e = batch[i];
+        MidiDecoder& d = decoders_[e.route & 1][e.source == TapSource::In ? 0 : 1];
+        if (i < firstKept) {
+            d.Pass(e.message, e.length != 0);
+            ++added_;
+            continue;
+        }
         Line line;
         line.timeUs = e.timeUs;
         line.route = e.route & 1;
         line.source = e.source;
-        MidiDecoder& d = decoders_[line.route][e.source == TapSource::In ? 0 : 1];
         line.text = e.length == 0 ? d.Short(e.message)
                                   : d.Long(e.head, std::min<uint32_t>(e.length, kTapHeadBytes), e.length, e.last);
         Add(std::move(line));

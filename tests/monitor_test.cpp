@@ -273,9 +273,17 @@ TEST_F(TapOnDevices, SeesBothRoutesWhileOpenAndNothingWhileClosed) {
     SendLongMessage(0, gs, sizeof gs);
     // The worker writes its line once its send has returned, which may be after the
     // device recorded the message.
+    // The note sent while closed was taken in before the opening (its callback writes
+    // before its ring), but its send may still have been returning in the worker when
+    // the tap opened: its way out may show, its way in never.
+    const std::string straddling = "Kavo1 出力 ノートオン Ch.1 C4(60) ベロシティ 64";
     std::vector<TapEntry> got;
+    auto counted = [&] {
+        const std::vector<std::string> l = Lines(got);
+        return std::count_if(l.begin(), l.end(), [&](const std::string& x) { return x != straddling; });
+    };
     const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (got.size() < 5 && std::chrono::steady_clock::now() < deadline) {
+    while (counted() < 5 && std::chrono::steady_clock::now() < deadline) {
         const std::vector<TapEntry> more = Take();
         got.insert(got.end(), more.begin(), more.end());
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -288,10 +296,13 @@ TEST_F(TapOnDevices, SeesBothRoutesWhileOpenAndNothingWhileClosed) {
         "Kavo2 出力 SysEx 11 バイト GSリセット",
     };
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Lines(got), expected);
+    std::vector<std::string> lines = Lines(got);
+    const size_t was = lines.size();
+    lines.erase(std::remove(lines.begin(), lines.end(), straddling), lines.end());
+    EXPECT_EQ(lines, expected);
     const monitor::Figures after = monitor::ReadFigures(0);
     EXPECT_EQ(after.in - before.in, 1u);
-    EXPECT_EQ(after.out - before.out, 2u);
+    EXPECT_EQ(after.out - before.out, 2u + (was - lines.size()));
     EXPECT_EQ(after.sysExOutBytes - before.sysExOutBytes, sizeof gs);
     CloseTap();
     dev.SendShort(0, 0x403C90);

@@ -26,6 +26,7 @@ void SeedEngine(KavoSettings& s) {
     transposeOn = s.TransPose ? 1 : 0;
     metronomeOn = 0;  // the stored Metronome switch does not start it at start-up
     transformRoute = s.Port.load();
+    transformChannel = s.Channel;  // a stored value outside 0..16 acts as "ALL"
     BuildVelocityTable(s.vSens, s.vOffset);
     transposeSemitones = TransposeSemitonesFor(s.tOctave);
     engineRunning = 0;

@@ -11,7 +11,7 @@
 int16_t TransposeSemitonesFor(int32_t tOctave);
 
 // Makes the engine's copies of the settings (the start-up seeding): the conversion
-// flags, the transformed route, the velocity table and the transpose amount; the
+// flags, the transformed route and its output channel, the velocity table and the transpose amount; the
 // metronome off; the engine stopped. Binds the engine to these settings, which its
 // worker and StartRoutes read from then on, and lets their routes follow their
 // devices' names at every start (FollowDevicesByName).

@@ -11,6 +11,7 @@
 //
 // It prints figures and verdicts and exits 0 whether or not the targets are met; it
 // fails only when it cannot run.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,8 @@
 
 #include "bench/baseline.h"
 #include "bench/engine_rows.h"
+#include "dialogs/monitor_model.h"
+#include "engine/monitor_tap.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -310,6 +313,87 @@ SharedSection RunSharedSection(const Options& o, const Row* bare) {
 
 const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
 
+// ---- the MIDI monitor's tap -------------------------------------------------------------
+// The monitor open beside the forwarding: the tap on, and a reader that empties it ten
+// times a second into the monitor's model (decoded lines, figures), as the monitor's
+// window does. The same row with the monitor closed runs alternately with it.
+constexpr double kTapRatioLimit = 1.1;
+const Case kTapCases[] = {{1000, 1}, {10000, 1}};
+
+struct TapSection {
+    Case c;
+    Row closed, open;
+    uint64_t lines = 0, lost = 0;
+};
+
+LatencyRun RunWithMonitor(const Case& c, size_t count, TapSection& sec) {
+    std::atomic<bool> reading{true};
+    const uint64_t lostBefore = tapLost[0] + tapLost[1] + tapLost[2] + tapLost[3];
+    OpenTap();
+    std::thread reader([&] {
+        monitor::Monitor model;
+        std::vector<TapEntry> batch;
+        batch.reserve(kTapWriters * kTapRingSize);
+        const monitor::Figures zero[2];
+        model.Reset(zero, 0, 0);
+        auto take = [&] {
+            batch.clear();
+            TakeTap([](const TapEntry& e, void* b) { static_cast<std::vector<TapEntry>*>(b)->push_back(e); }, &batch);
+            sec.lines += model.Take(batch);
+        };
+        while (reading) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            take();
+        }
+        take();
+    });
+    const LatencyRun run = RunEngine(1, c.rate, count, c.burst);
+    reading = false;
+    reader.join();
+    CloseTap();
+    sec.lost += tapLost[0] + tapLost[1] + tapLost[2] + tapLost[3] - lostBefore;
+    return run;
+}
+
+std::vector<TapSection> RunTapSection(const Options& o) {
+    std::printf("\n6. The MIDI monitor open: one route fed as in 1, with the monitor's tap on and a reader emptying it\n"
+                "   ten times a second into the monitor's model (monitor), or with the monitor closed (closed), %d runs\n"
+                "   of each, alternately; p50x .. p99.9x are the monitor row's medians over the closed row's.\n\n",
+                kRepeats);
+    PrintLatencyHeader();
+    std::fflush(stdout);
+    std::vector<TapSection> all;
+    for (const Case& c : kTapCases) {
+        TapSection sec;
+        sec.c = c;
+        const size_t count = static_cast<size_t>(c.rate * o.rowSeconds);
+        for (int i = 0; i < kRepeats; ++i) {
+            sec.closed.runs.push_back(RunEngine(1, c.rate, count, c.burst));
+            sec.open.runs.push_back(RunWithMonitor(c, count, sec));
+        }
+        PrintRow(c, "closed", sec.closed, nullptr);
+        PrintRow(c, "monitor", sec.open, &sec.closed);
+        std::printf("%9s lines the monitor took: %llu, lost: %llu\n", "",
+                    static_cast<unsigned long long>(sec.lines), static_cast<unsigned long long>(sec.lost));
+        std::fflush(stdout);
+        all.push_back(sec);
+    }
+    return all;
+}
+
+void PrintTapTargets(const std::vector<TapSection>& all) {
+    for (const TapSection& s : all) {
+        const double p50 = s.open.Med(&Latency::p50), p50c = s.closed.Med(&Latency::p50);
+        const double p999 = s.open.Med(&Latency::p999), p999c = s.closed.Med(&Latency::p999);
+        const bool ok = p50c > 0 && p999c > 0 && p50 <= kTapRatioLimit * p50c && p999 <= kTapRatioLimit * p999c &&
+                        s.open.Sum(&LatencyRun::lost) == 0;
+        std::printf("  monitor open at %.0f msg/s: p50 and p99.9 <= %.1f x the closed row's, no message lost: "
+                    "p50 %.1f us against %.1f us (%s), p99.9 %.1f us against %.1f us (%s), %zu lost: %s\n",
+                    s.c.rate, kTapRatioLimit, p50, p50c, Ratio(p50, p50c).c_str(), p999, p999c,
+                    Ratio(p999, p999c).c_str(), s.open.Sum(&LatencyRun::lost), Verdict(ok));
+    }
+}
+
 void PrintMetronomeTargets(const MetronomeSection& sec) {
     bool meanOk = !sec.beats.empty(), jitterOk = !sec.beats.empty();
     const double limitMs = kRatioLimit * sec.WaitP99MedianMs();
@@ -468,12 +552,14 @@ int main(int argc, char** argv) {
         if (r.c.rate == kClassicCase.rate && r.c.burst == kClassicCase.burst) bare1000 = &r.bare;
     const SysExSection sysEx = RunSysExSection(o);
     const SharedSection shared = RunSharedSection(o, bare1000);
+    const std::vector<TapSection> tap = RunTapSection(o);
 
     std::printf("\nTargets (against the baselines of this run):\n");
     PrintMetronomeTargets(metronome);
     PrintLatencyTargets(latency);
     PrintIdleTargets(idle);
     PrintClassicTargets(sysEx, shared, bare1000);
+    PrintTapTargets(tap);
 
     std::vector<NamedRow> rows;
     for (const CaseRows& r : latency) {

@@ -19,6 +19,7 @@ void (*boundUpdateTrayIcon)() = nullptr;
 BEGIN_MESSAGE_MAP(CControlPanelDlg, CDialog)
     ON_MESSAGE(WM_VSCROLL, OnVScroll)
     ON_CBN_SELCHANGE(IDC_PORT_LIST, OnSelchangePort)
+    ON_CBN_SELCHANGE(IDC_CHANNEL_LIST, OnSelchangeChannel)
     ON_BN_CLICKED(IDC_VEL_CONVERSION, OnVelConversion)
     ON_BN_CLICKED(IDC_METRONOME_START, OnMetronomeStart)
     ON_BN_CLICKED(IDC_MEASURE_2_2, OnMeasure22)
@@ -83,6 +84,7 @@ void CControlPanelDlg::FillOnShow() {
         if (pos >= 0) ::SendMessageW(routes, CB_SETITEMDATA, static_cast<WPARAM>(pos), v.routes.data[i]);
     }
     ::SendMessageW(routes, CB_SETCURSEL, static_cast<WPARAM>(v.routes.selected), 0);
+    ::SendMessageW(GetDlgItem(IDC_CHANNEL_LIST), CB_SETCURSEL, static_cast<WPARAM>(v.channel), 0);
 
     ::CheckDlgButton(m_hWnd, IDC_VEL_CONVERSION, v.velConversion ? BST_CHECKED : BST_UNCHECKED);
     ::CheckDlgButton(m_hWnd, IDC_METRONOME_START, v.metronome ? BST_CHECKED : BST_UNCHECKED);
@@ -141,6 +143,12 @@ void CControlPanelDlg::OnSelchangePort() {
     if (pos < 0) return;
     controlpanel::SelectRoute(*boundSettings,
                               static_cast<int>(::SendMessageW(routes, CB_GETITEMDATA, static_cast<WPARAM>(pos), 0)));
+}
+
+void CControlPanelDlg::OnSelchangeChannel() {
+    if (!boundSettings) return;
+    const LRESULT pos = ::SendMessageW(GetDlgItem(IDC_CHANNEL_LIST), CB_GETCURSEL, 0, 0);
+    if (pos >= 0) controlpanel::SelectChannel(*boundSettings, static_cast<int>(pos));
 }
 
 void CControlPanelDlg::OnVelConversion() {

@@ -1,6 +1,6 @@
 #pragma once
-// CControlPanelDlg: the sound-module control panel. Velocity curve (SENS., OFFSET) and
-// its switch, transpose and its octave, the metronome, All Notes Off, the tuning tone
+// CControlPanelDlg: the sound-module control panel. The output channel, velocity curve
+// (SENS., OFFSET) and its switch, transpose and its octave, the metronome, All Notes Off, the tuning tone
 // and the GM, GS and XG resets, for the route the panel's list names. Every control
 // acts at once on the application object's settings and the engine; nothing is kept
 // here. Modeless: made once, then shown and hidden. The decisions live in
@@ -31,6 +31,7 @@ protected:
     LRESULT OnShowWindow(WPARAM wParam, LPARAM lParam);
     LRESULT OnVScroll(WPARAM wParam, LPARAM lParam);
     void OnSelchangePort();
+    void OnSelchangeChannel();
     void OnVelConversion();
     void OnMetronomeStart();
     void OnMeasure22();

@@ -54,6 +54,8 @@ RouteList RouteListFor(bool input1Open, bool input2Open, int32_t port) {
 
 const char* RouteText(int data) { return data == 0 ? "Kavo1" : "Kavo2"; }
 
+int ChannelListPosition(int32_t Channel) { return Channel >= 0 && Channel <= kChannelAll ? Channel : kChannelAll; }
+
 std::string SensText(int32_t vSens) {
     char text[32];
     std::snprintf(text, sizeof text, "%1.2f", (200 - vSens) / 100.0);
@@ -69,6 +71,7 @@ PanelView ShowPanel(KavoSettings& s, bool input1Open, bool input2Open) {
         s.Port = v.routes.port;
         transformRoute = s.Port.load();
     }
+    v.channel = ChannelListPosition(s.Channel);
     v.velConversion = s.VelConvertion == 1;
     v.metronome = s.Metronome == 1;
     v.tempo = s.mTempo;
@@ -106,6 +109,12 @@ void SelectRoute(KavoSettings& s, int data) {
     s.Port = data;
     transformRoute = data;
     AllSoundOff();
+}
+
+void SelectChannel(KavoSettings& s, int position) {
+    if (position < 0 || position > kChannelAll) return;
+    s.Channel = position;
+    transformChannel = position;
 }
 
 ScrollResult ScrollSens(KavoSettings& s, int code, int carriedPos, int thumbPos) {

@@ -49,6 +49,11 @@ struct RouteList {
 RouteList RouteListFor(bool input1Open, bool input2Open, int32_t port);
 const char* RouteText(int data);  // "Kavo1" / "Kavo2"
 
+// The channel list holds "1" to "16" and then "ALL": position c is Channel c. A stored
+// Channel outside 0..16 shows as "ALL" (and the engine acts on it as "ALL").
+constexpr int kChannelAll = 16;
+int ChannelListPosition(int32_t Channel);
+
 // The value texts under the track bars: (200 - vSens) / 100 as "%1.2f" (2.00 at the
 // top, 1.00 at the centre, 0.00 at the bottom) and 127 - vOffset as "%d".
 std::string SensText(int32_t vSens);
@@ -57,6 +62,7 @@ std::string OffsetText(int32_t vOffset);
 // What a showing puts into the controls.
 struct PanelView {
     RouteList routes;
+    int channel = kChannelAll;  // the channel list's selection
     bool velConversion = false;
     bool metronome = false;
     int tempo = 120;
@@ -85,6 +91,9 @@ void NullMessage();
 // A route picked in the list (its item data): Port and transformRoute, then the sweep,
 // so that no note sounds on keys the other route's transpose will not release.
 void SelectRoute(KavoSettings& s, int data);
+// A channel picked in the list (its position, 0..16): Channel and transformChannel. No
+// sweep: the notes held go on ending where they sounded (the held-note table).
+void SelectChannel(KavoSettings& s, int position);
 
 // After a track-bar notification: the value follows the thumb (the position the
 // message carries while dragging, the control's own position for every other code,

@@ -82,6 +82,9 @@ extern Relaxed<int32_t> transposeOn;
 extern Relaxed<int16_t> transposeSemitones;
 extern Relaxed<int32_t> transformRoute;
 extern Relaxed<uint8_t> velocityTable[128];
+// The channel the transformed route's channel-voice messages leave on (0..15); any
+// other value (16, "ALL", or a damaged stored one) leaves each on its own channel.
+extern Relaxed<int32_t> transformChannel;
 
 // Metronome.
 extern Relaxed<int32_t> metronomeOn;
@@ -167,6 +170,8 @@ void RouteWorker(void* parameter);
 void BuildVelocityTable(int32_t vSens, int32_t vOffset);
 // The transforms of one message on the transformed route, as the worker applies them.
 uint32_t TransformMessage(uint32_t message);
+// Whether any transform is on: the worker transforms transformRoute's messages then.
+bool AnyTransformOn();
 void MetronomeStep();
 // How long the worker may wait for input before it looks again: the time-out (which
 // may be platform::kForever), or less while the metronome plays and its next tick

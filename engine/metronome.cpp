@@ -2,6 +2,7 @@
 // that Port names. It has no timer: the worker runs a step after every wake-up.
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "engine/monitor_tap.h"
 #include "platform/clock.h"
 
 Relaxed<int32_t> metronomeOn{0};
@@ -32,10 +33,15 @@ uint32_t Velocity(int32_t volume, uint8_t accent) {
     return static_cast<uint32_t>(v < 0 ? 0 : (v > 127 ? 127 : v));
 }
 
-void PlayNote(int i, midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity) {
+void PlayNote(int32_t port, int i, midi::OutHandle out, uint32_t ch, uint32_t key, uint32_t velocity) {
     if (!out) return;  // Port names a closed output: the beat is lost, nothing else
-    SendShortTo(i, out, (0x80 | ch) | (key << 8));
-    SendShortTo(i, out, (0x90 | ch) | (key << 8) | (velocity << 16));
+    const uint32_t off = (0x80 | ch) | (key << 8);
+    const uint32_t on = (0x90 | ch) | (key << 8) | (velocity << 16);
+    SendShortTo(i, out, off);
+    SendShortTo(i, out, on);
+    if (!TapOn()) return;
+    TapShort(kTapWorker, TapSource::Metronome, port, off);
+    TapShort(kTapWorker, TapSource::Metronome, port, on);
 }
 
 }  // namespace
@@ -75,8 +81,8 @@ void MetronomeStepOn(int32_t port) {
     if (out && !OutputTakes(i)) out = nullptr;
     const uint32_t ch = Channel(s.mChannel);
     const int32_t volume = s.mVolume;
-    PlayNote(i, out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));
-    PlayNote(i, out, ch, Key(s.mClick, 33), Velocity(volume, kClickAccents[meas][beat]));
+    PlayNote(port, i, out, ch, Key(s.mBell, 34), Velocity(volume, kBellAccents[meas][beat]));
+    PlayNote(port, i, out, ch, Key(s.mClick, 33), Velocity(volume, kClickAccents[meas][beat]));
 
     ++beat;
     beatIndex = beat >= kBeatsPerMeasure[meas] ? 0 : beat;

@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "engine/monitor_tap.h"
 #include "platform/message_box.h"
 
 std::recursive_mutex outputLock[2];
@@ -48,7 +49,10 @@ void SendOnAllChannels(uint32_t base) {
         // An output both routes hold gets it once.
         if (!routeOut[r] || OutputIndex(r) != r) continue;
         UiOutputHold hold(r);
-        for (uint32_t c = 0; c < 16 && OutputTakes(r); ++c) SendShortTo(r, routeOut[r], base + c);
+        for (uint32_t c = 0; c < 16 && OutputTakes(r); ++c) {
+            SendShortTo(r, routeOut[r], base + c);
+            if (TapOn()) TapShort(kTapOther, TapSource::Panel, r, base + c);
+        }
     }
     wakeEvent.Pulse();  // a worker that found an output taken tries it again
 }
@@ -160,7 +164,9 @@ void SendLongOnRoute(int r, const uint8_t* bytes, uint32_t count) {
         midi::OutHandle out = routeOut[r];
         for (uint32_t done = 0; out && OutputTakes(i) && done < count;) {
             const uint32_t n = std::min(count - done, kMaxLongMessage);
-            if (!StartLong(i, out, bytes + done, n) || FinishLong(i, out) != LongState::Done) break;
+            if (!StartLong(i, out, bytes + done, n)) break;
+            if (TapOn()) TapLong(kTapOther, TapSource::Panel, r, bytes + done, n);
+            if (FinishLong(i, out) != LongState::Done) break;
             done += n;
         }
     }

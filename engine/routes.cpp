@@ -9,6 +9,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "engine/monitor_tap.h"
 #include "platform/message_box.h"
 
 Relaxed<int32_t> engineRunning{0};
@@ -69,6 +70,9 @@ inline void ReceiveInput(int r, uint32_t msg, uintptr_t param1) {
         return;
     }
     if (msg != midi::kMimData) return;  // open/close/error: not ours
+    // Before the store: the line's time then comes before anything the worker does
+    // with the message.
+    if (TapOn()) TapShort(r, TapSource::In, r, static_cast<uint32_t>(param1));
     // Only this callback writes ringWrite, so a relaxed load of our own value is exact.
     const uint32_t w = ringWrite[r].load(std::memory_order_relaxed) & (kRingSize - 1);
     const uint32_t next = (w + 1) & (kRingSize - 1);

@@ -1,4 +1,4 @@
-// Velocity curve and octave transpose of the transformed route.
+// Velocity curve, octave transpose and output channel of the transformed route.
 #include "engine/engine.h"
 
 Relaxed<int32_t> velConvertOn{0};
@@ -6,10 +6,17 @@ Relaxed<int32_t> transposeOn{0};
 Relaxed<int16_t> transposeSemitones{0};
 Relaxed<int32_t> transformRoute{0};
 Relaxed<uint8_t> velocityTable[128];
+Relaxed<int32_t> transformChannel{16};
 
 namespace {
 template <class T>
 T Limit(T v, T lo, T hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// The channel in force, or -1 for "ALL": a value outside 0..15 is never put on the wire.
+int32_t ChannelInForce() {
+    const int32_t c = transformChannel;
+    return c >= 0 && c <= 15 ? c : -1;
+}
 }  // namespace
 
 void BuildVelocityTable(int32_t vSens, int32_t vOffset) {
@@ -31,7 +38,13 @@ void BuildVelocityTable(int32_t vSens, int32_t vOffset) {
     }
 }
 
+bool AnyTransformOn() { return velConvertOn == 1 || transposeOn == 1 || ChannelInForce() >= 0; }
+
 uint32_t TransformMessage(uint32_t m) {
+    // Channel-voice messages only (80..EF): system messages have no channel, and a
+    // packed message without a status byte is left as the device gave it.
+    const int32_t channel = ChannelInForce();
+    if (channel >= 0 && (m & 0x80) && (m & 0xF0) != 0xF0) m = (m & ~0x0Fu) | static_cast<uint32_t>(channel);
     if (velConvertOn == 1 && (m & 0xF0) == 0x90) {
         const uint32_t v = (m >> 16) & 0x7F;
         m = (m & 0xFFFF) | (static_cast<uint32_t>(velocityTable[v]) << 16);

@@ -9,6 +9,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
+#include "engine/monitor_tap.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 
@@ -247,17 +248,24 @@ bool SendGathered(int r) {
     if (!p) return false;
     const int i = OutputIndex(r);
     midi::OutHandle out = routeOut[r];
+    bool sent = false;
     if (out && OutputTakes(i)) {
         if (inFlight[i] || (openFor[i] >= 0 && openFor[i] != r) || !TakeOutput(i)) return false;
         const Backlog& b = backlog[r];
         const uint32_t at = p->start % kSysExBacklogBytes;
         const uint32_t first = std::min(p->count, kSysExBacklogBytes - at);
         // A message the device refuses to take is lost, as one sent to a closed output.
-        if (p->count > 0) inFlight[i] = StartLong(i, out, b.bytes + at, first, b.bytes, p->count - first);
+        if (p->count > 0) inFlight[i] = sent = StartLong(i, out, b.bytes + at, first, b.bytes, p->count - first);
         openFor[i] = p->ends ? -1 : r;
         LetGo(i);
     }
     Backlog& b = backlog[r];
+    if (TapOn()) {
+        const uint32_t at = p->start % kSysExBacklogBytes;
+        const uint32_t first = std::min(p->count, kSysExBacklogBytes - at);
+        TapLong(kTapWorker, TapSource::In, r, b.bytes + at, first, b.bytes, p->count - first);
+        if (sent) TapLong(kTapWorker, TapSource::Out, r, b.bytes + at, first, b.bytes, p->count - first);
+    }
     b.byteHead = p->start + p->count;
     ++b.partHead;
     return true;
@@ -314,7 +322,7 @@ uint32_t DrainRing(int r) {
     const bool busy = Busy(i) || releasePending[r];
     // A wedged or lost output takes nothing, but the ring keeps moving.
     if (!unusable && !busy && !TakeOutput(i)) return 0;
-    const bool transform = transformRoute == r && (velConvertOn == 1 || transposeOn == 1);
+    const bool transform = transformRoute == r && AnyTransformOn();
     uint32_t taken = 0;
     while (read != end) {
         uint32_t m = inputRing[r][read];
@@ -324,7 +332,10 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         m = ForwardedMessage(r, m, transform);
-        if (!unusable && out && OutputTakes(i)) SendShortTo(i, out, m);
+        if (!unusable && out && OutputTakes(i)) {
+            SendShortTo(i, out, m);
+            if (TapOn()) TapShort(kTapWorker, TapSource::Out, r, m);
+        }
         ++taken;
     }
     if (!unusable && !busy) LetGo(i);

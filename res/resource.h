@@ -24,6 +24,7 @@
 #define IDD_ABOUT 100
 #define IDD_PORT_SETUP 129
 #define IDD_CONTROL_PANEL 133
+#define IDD_MONITOR 141
 
 // Controls of the port setup dialog. Per route r (0 or 1): input list 16000 + r,
 // output list 17000 + r, check box 19000 + r; the handlers rely on that rule.
@@ -45,7 +46,7 @@
 #define IDC_GS_RESET 1035
 #define IDC_XG_RESET 1036
 #define IDC_PORT_LIST 1043
-#define IDC_CHANNEL_LIST 1044     // hidden, never used
+#define IDC_CHANNEL_LIST 1044     // position c: Channel c, 16 "ALL"
 #define IDC_SENS 1052
 #define IDC_OFFSET 1053
 #define IDC_VEL_CONVERSION 1051
@@ -61,6 +62,14 @@
 #define IDC_OCTAVE_EDIT 1058
 #define IDC_OCTAVE_SPIN 1059
 
+// Controls of the MIDI monitor.
+#define IDC_MON_ROUTE1 1101   // route 1's devices, state and figures
+#define IDC_MON_ROUTE2 1102
+#define IDC_MON_LIST 1103     // the latest messages
+#define IDC_MON_PAUSE 1104
+#define IDC_MON_CLEAR 1105
+#define IDC_MON_LOST 1106     // the lines the monitor lost
+
 // Dialog-init data: the initial entries of a dialog's lists, a resource of this type
 // under the dialog's number (the layout the Windows class library uses).
 #define RT_KAVO_DLGINIT 240
@@ -73,5 +82,6 @@
 #define ID_PORT_SETUP 32773
 #define ID_APP_CLOSE 32774
 #define ID_START_AT_LOGON 32775  // check item: the Run value under HKEY_CURRENT_USER
+#define ID_MONITOR 32776         // the MIDI monitor
 #define ID_PRESET_FIRST 20000
 #define ID_PRESET_LAST 20016

@@ -168,6 +168,7 @@ TEST_F(ControlPanel, SweepsWhereANoteCouldHangAndNowhereElse) {
         {"閉じる", [](KavoSettings&) { ClosePanel(); }, 1},
         {"the WM_NULL of an ended dialog", [](KavoSettings&) { NullMessage(); }, 0},
         {"route choice", [](KavoSettings& s) { SelectRoute(s, 1); }, 1},
+        {"channel choice: held notes end where they sounded", [](KavoSettings& s) { SelectChannel(s, 3); }, 0},
         {"velocity conversion on", [](KavoSettings& s) { SetVelConversion(s, true, nullptr); }, 0},
         {"transpose on", [](KavoSettings& s) { SetTranspose(s, true, nullptr); }, 1},
         {"transpose off", [](KavoSettings& s) { SetTranspose(s, false, nullptr); }, 1},

@@ -3,6 +3,7 @@
 #include "app/kavo_app.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/control_panel_dlg.h"
+#include "dialogs/monitor_dlg.h"
 #include "dialogs/port_setup_dlg.h"
 #include "tray/tray_wnd.h"
 
@@ -11,6 +12,7 @@ namespace {
 CDialog* MakePortSetup() { return new CPortSetupDlg(); }
 CDialog* MakeControlPanel() { return new CControlPanelDlg(); }
 CDialog* MakeAbout() { return new CAboutDlg(); }
+CDialog* MakeMonitor() { return new CMonitorDlg(); }
 void EndSession() { TheKavoApp().ShutDown(); }
 void RestoreIcon() { TheKavoApp().RestoreTrayIcon(); }
 
@@ -22,6 +24,7 @@ TrayWndLinks AppLinks() {
     links.makePortSetup = &MakePortSetup;
     links.makeControlPanel = &MakeControlPanel;
     links.makeAbout = &MakeAbout;
+    links.makeMonitor = &MakeMonitor;
     links.endSession = &EndSession;
     links.restoreIcon = &RestoreIcon;
     return links;

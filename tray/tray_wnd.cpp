@@ -19,6 +19,7 @@
 CDialog* portSetupDlg = nullptr;
 CDialog* controlPanelDlg = nullptr;
 CDialog* aboutDlg = nullptr;
+CDialog* monitorDlg = nullptr;
 
 namespace {
 
@@ -107,6 +108,7 @@ BEGIN_MESSAGE_MAP(CTrayWnd, CWnd)
     ON_COMMAND(ID_PORT_SETUP, OnPortSetup)
     ON_COMMAND(ID_CONTROL_PANEL, OnControlPanel)
     ON_COMMAND(ID_APP_ABOUT, OnAppAbout)
+    ON_COMMAND(ID_MONITOR, OnMonitor)
     ON_COMMAND(ID_APP_CLOSE, OnAppClose)
     ON_COMMAND(ID_START_AT_LOGON, OnStartAtLogon)
     ON_MESSAGE(WM_COPYDATA, OnCopyData)
@@ -266,10 +268,18 @@ void CTrayWnd::OnPortSetup() { OpenDialog(portSetupDlg, Links().makePortSetup); 
 void CTrayWnd::OnControlPanel() { OpenDialog(controlPanelDlg, Links().makeControlPanel); }
 void CTrayWnd::OnAppAbout() { OpenDialog(aboutDlg, Links().makeAbout); }
 
+// The monitor only watches: it changes no setting, so the icon's menu and double click
+// stay as they are while it is up. Chosen again, it comes to the front.
+void CTrayWnd::OnMonitor() {
+    OpenDialog(monitorDlg, Links().makeMonitor);
+    if (monitorDlg && monitorDlg->m_hWnd) ::SetForegroundWindow(monitorDlg->m_hWnd);
+}
+
 void CTrayWnd::OnAppClose() {
     DestroyDialog(aboutDlg);
     DestroyDialog(portSetupDlg);
     DestroyDialog(controlPanelDlg);
+    DestroyDialog(monitorDlg);
     // The message loop ends; shut-down stops the routes, saves and removes the icon.
     ::PostQuitMessage(0);
 }

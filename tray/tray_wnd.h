@@ -19,11 +19,12 @@ constexpr UINT kDeviceLossMessage = WM_APP + 1;
 // The timer that tries waiting routes again.
 constexpr UINT_PTR kHealTimerId = 0x4B48;
 
-// The three modeless dialogs the menu opens: made on first use, only hidden when the
-// user closes them, destroyed by the close command.
+// The modeless dialogs the menu opens: made on first use, only hidden when the user
+// closes them, destroyed by the close command.
 extern CDialog* portSetupDlg;
 extern CDialog* controlPanelDlg;
 extern CDialog* aboutDlg;
+extern CDialog* monitorDlg;
 
 // What the window works on: the application's settings and presets, and the makers of
 // the dialogs (a null maker: that command opens nothing). Kavo2.exe links its
@@ -38,6 +39,7 @@ struct TrayWndLinks {
     CDialog* (*makePortSetup)() = nullptr;
     CDialog* (*makeControlPanel)() = nullptr;
     CDialog* (*makeAbout)() = nullptr;
+    CDialog* (*makeMonitor)() = nullptr;
     // The session ends (logoff, shutdown): what shut-down does, once.
     void (*endSession)() = nullptr;
     // The shell's notification area was (re)created: the icon goes back in.
@@ -91,6 +93,7 @@ protected:
     void OnPortSetup();
     void OnControlPanel();
     void OnAppAbout();
+    void OnMonitor();
     void OnAppClose();
     void OnStartAtLogon();
     LRESULT OnCopyData(WPARAM wParam, LPARAM lParam);

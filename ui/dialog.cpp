@@ -29,7 +29,7 @@ T ReadAt(const uint8_t* p) {
 BOOL ui::RegisterCommonControls() {
     INITCOMMONCONTROLSEX icc = {};
     icc.dwSize = sizeof(icc);
-    icc.dwICC = ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
+    icc.dwICC = ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES;
     return ::InitCommonControlsEx(&icc);
 }
 

@@ -30,7 +30,7 @@ menu_choose "control panel chosen in the menu" O
 if drv cp-wait 20000; then e2e_pass "first showing: shown"; else e2e_fail "first showing: shown"; fi
 cp_shot shown
 cp_expect "showing" 1043 sel=0 count=2 data=0,1 items="Kavo1|Kavo2"
-cp_expect "showing: the channel list" 1044 visible=0 sel=-1 count=17 items="1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16|ALL"
+cp_expect "showing: the channel list" 1044 visible=1 sel=16 count=17 items="1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16|ALL"
 cp_expect "showing" 1052 pos=100 min=0 max=200 page=20
 cp_expect "showing" 1053 pos=127 min=0 max=127 page=16 tics=9
 cp_expect "showing" 1056 text=1.00
@@ -44,7 +44,7 @@ cp_expect "showing" 1049 pos=120 lo=30 hi=250
 cp_expect "showing" 1048 text=120
 cp_expect "showing" 1059 pos=0 lo=-5 hi=5
 cp_expect "showing" 1058 text=0
-e2e_expect_eq "showing: the channel label is hidden" "label visible=0 text=MIDI Ch.:" \
+e2e_expect_eq "showing: the channel label is shown" "label visible=1 text=MIDI Ch.:" \
     "$(drv cp-state | grep 'text=MIDI Ch')"
 cp_expect_outputs "showing sweeps once" "$(cp_sweeps 1)" "$(cp_sweeps 1)"
 

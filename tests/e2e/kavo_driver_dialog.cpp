@@ -1,11 +1,11 @@
-// kavo_driver's commands for the three dialogs: the port setup dialog "Kavo2 - MIDI
-// I/Fの設定" (prefix dlg-), the control panel "Kavo2 - MIDI音源ｺﾝﾄﾛｰﾙ" (cp-) and the
-// version box "Kavo2のﾊﾞｰｼﾞｮﾝ情報" (ab-). Their controls are driven by their
+// kavo_driver's commands for the dialogs: the port setup dialog "Kavo2 - MIDI I/Fの設定"
+// (prefix dlg-), the control panel "Kavo2 - MIDI音源ｺﾝﾄﾛｰﾙ" (cp-), the version box
+// "Kavo2のﾊﾞｰｼﾞｮﾝ情報" (ab-) and the MIDI monitor "Kavo2 - MIDIモニター" (mon-). Their controls are driven by their
 // identifiers with the messages a person's clicks and keys produce, and read back from
 // outside; what cannot be read from another process (the name box's entries, the
 // settings in memory) comes through the test channel. The verbs below take any of the
-// three prefixes unless marked; the control panel's own verbs are in
-// kavo_driver_panel.cpp.
+// prefixes unless marked; the control panel's own verbs are in kavo_driver_panel.cpp,
+// the monitor's in kavo_driver_monitor.cpp.
 //
 //   dlg-wait [ms]             wait until the dialog is visible
 //   dlg-gone [ms]             wait until it is not visible (hidden or destroyed)
@@ -53,6 +53,7 @@ const DialogKind kDialogs[] = {
     {"dlg-", L"Kavo2 - MIDI I/Fの設定", "port setup dialog"},
     {"cp-", L"Kavo2 - MIDI音源ｺﾝﾄﾛｰﾙ", "control panel"},
     {"ab-", L"Kavo2のﾊﾞｰｼﾞｮﾝ情報", "version box"},
+    {"mon-", L"Kavo2 - MIDIモニター", "MIDI monitor"},
 };
 const DialogKind* kind = &kDialogs[0];
 
@@ -129,8 +130,8 @@ DWORD Millis(int argc, char** argv, int index, DWORD def) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavo_driver dlg-|cp-|ab- wait|gone|rect|move|state|select|name|click|post-click|esc|"
-                         "closebox|names|settings, cp-key|cp-drag|cp-text|cp-spin, caps-fail ...\n");
+    std::fprintf(stderr, "usage: kavo_driver dlg-|cp-|ab-|mon- wait|gone|rect|move|state|select|name|click|post-click|"
+                         "esc|closebox|names|settings, cp-key|cp-drag|cp-text|cp-spin, mon-lines, caps-fail ...\n");
     return 2;
 }
 
@@ -147,6 +148,8 @@ int PanelCommand(HWND dialog, const std::string& verb, int argc, char** argv);
 // Every control of the panel or the version box, one line each.
 std::string PanelState(HWND dialog);
 std::string AboutState(HWND dialog);
+// The monitor's own verbs (kavo_driver_monitor.cpp): -1 when verb is not one.
+int MonitorCommand(HWND dialog, const std::string& verb);
 
 int DialogCommand(int argc, char** argv) {
     std::string command = argv[1];
@@ -178,6 +181,10 @@ int DialogCommand(int argc, char** argv) {
     }
     if (kind == &kDialogs[1]) {
         const int rc = PanelCommand(dialog, command.substr(4), argc, argv);
+        if (rc >= 0) return rc;
+    }
+    if (kind == &kDialogs[3]) {
+        const int rc = MonitorCommand(dialog, command.substr(4));
         if (rc >= 0) return rc;
     }
     if (command == "dlg-rect") {

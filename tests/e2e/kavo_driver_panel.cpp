@@ -11,7 +11,7 @@
 //
 // cp-state lines: "ID key=value...", texts last:
 //   1043 sel=N count=N data=D,D items=A|B     the route list (data: item data)
-//   1044 visible=V sel=N count=N items=...     the hidden channel list
+//   1044 visible=V sel=N count=N items=...     the channel list
 //   1052 pos=N min=N max=N page=N tics=N       a track bar (tics: the control's count)
 //   1050 checked=C                             a check box or radio button
 //   1049 pos=N lo=N hi=N                       an up-down control

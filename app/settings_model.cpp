@@ -7,8 +7,8 @@ namespace {
 // The settings whose routes follow their devices' names at every start: those the
 // engine is bound to (once the engine is bound elsewhere, these may be gone).
 KavoSettings* followed = nullptr;
-MissingDevices FollowBound() {
-    if (followed && &EngineSettings() == followed) return FollowDevicesByName(*followed);
+MissingDevices FollowBound(const HeldDevices& held) {
+    if (followed && &EngineSettings() == followed) return FollowDevicesByName(*followed, held);
     return MissingDevices{};
 }
 }  // namespace

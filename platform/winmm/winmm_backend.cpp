@@ -161,6 +161,14 @@ Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintpt
     return Opened(res, r, device, handle);
 }
 
+Result WinmmBackend::InGetID(InHandle h, uint32_t* id) {
+    if (!id) return kInvalParam;
+    UINT got = 0;
+    const Result r = OnDevice(h, midiInGetID, &got);
+    if (r == kNoError) *id = got;
+    return r;
+}
+
 Result WinmmBackend::InStart(InHandle h) { return OnDevice(h, midiInStart); }
 Result WinmmBackend::InStop(InHandle h) { return OnDevice(h, midiInStop); }
 Result WinmmBackend::InReset(InHandle h) { return OnDevice(h, midiInReset); }
@@ -215,6 +223,14 @@ Result WinmmBackend::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
 
 Result WinmmBackend::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     return OnDevice(h, midiOutUnprepareHeader, Hdr(hdr), size);
+}
+
+Result WinmmBackend::OutGetID(OutHandle h, uint32_t* id) {
+    if (!id) return kInvalParam;
+    UINT got = 0;
+    const Result r = OnDevice(h, midiOutGetID, &got);
+    if (r == kNoError) *id = got;
+    return r;
 }
 
 }  // namespace midi

@@ -11,7 +11,7 @@ namespace {
 CDialog* MakePortSetup() { return new CPortSetupDlg(); }
 CDialog* MakeControlPanel() { return new CControlPanelDlg(); }
 CDialog* MakeAbout() { return new CAboutDlg(); }
-void EndSession() { TheKavoApp().ShutDown(); }
+void EndSession() { TheKavoApp().ShutDown(true); }
 void RestoreIcon() { TheKavoApp().RestoreTrayIcon(); }
 
 TrayWndLinks AppLinks() {

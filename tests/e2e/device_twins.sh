@@ -11,17 +11,6 @@ E2E_DEVICES='in=USB MIDI,USB MIDI;out=Synth A,Synth B;model=classic'
 source "$here/../../tools/e2e/kavo-e2e.sh"
 e2e_begin device_twins "$1" "$2" "$3"
 
-# wait_state WHAT KEY=VALUE SECONDS: the state comes to hold KEY=VALUE in time.
-wait_state() {
-    local what=$1 key=${2%%=*} want=${2#*=} deadline=$((SECONDS + $3)) got
-    while :; do
-        got=$(state_value "$(drv state)" "$key")
-        [ "$got" = "$want" ] && { e2e_pass "$what"; return 0; }
-        [ $SECONDS -ge $deadline ] && { e2e_fail "$what" "$key=$got, expected $want"; return 1; }
-        sleep 0.2
-    done
-}
-
 # plays WHAT IN OUT MSG: a message fed to input IN reaches output OUT, once, and the
 # other synth not at all (tried again for a while: an input is deaf until the program
 # has reopened it).
@@ -55,7 +44,7 @@ plays "Y plays Synth B" 1 1 00403C91
 # ---- X unplugged: Y moves to index 0 -----------------------------------------------------
 drv device-remove in 0
 drv broadcast devices || e2e_fail "device-change broadcast"
-wait_state "route 1 waits for its keyboard" wait=1,0 10
+e2e_wait_state "route 1 waits for its keyboard" wait=1,0 10
 e2e_expect_state "Y is open once, by route 2" routeIn=0,1 inOpen=1 "tip=接続待ち: USB MIDI\nKAVO ON - "
 plays "Y plays Synth B on" 0 1 00403E91
 no_box "X unplugged"
@@ -63,7 +52,7 @@ no_box "X unplugged"
 # ---- X plugged back, at the end ------------------------------------------------------------
 drv device-add in "USB MIDI"
 drv broadcast devices
-wait_state "route 1 is back" wait=0,0 10
+e2e_wait_state "route 1 is back" wait=0,0 10
 e2e_expect_state "both open, once each" routeIn=1,1 inOpen=1,1 "tip=KAVO ON - "
 plays "X plays Synth A again, from index 1" 1 0 00404090
 plays "Y plays Synth B still, from index 0" 0 1 00404091
@@ -72,11 +61,11 @@ no_box "X plugged back"
 # ---- Y unplugged (index 0) and plugged back in front ----------------------------------------
 drv device-remove in 0
 drv broadcast devices
-wait_state "route 2 waits for its keyboard" wait=0,1 10
+e2e_wait_state "route 2 waits for its keyboard" wait=0,1 10
 plays "X plays Synth A on" 0 0 00404290
 drv device-add in "USB MIDI" 0
 drv broadcast devices
-wait_state "route 2 is back" wait=0,0 10
+e2e_wait_state "route 2 is back" wait=0,0 10
 e2e_expect_state "both open, once each" routeIn=1,1 inOpen=1,1
 plays "X plays Synth A, from index 1" 1 0 00404390
 plays "Y plays Synth B, from index 0" 0 1 00404391

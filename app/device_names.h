@@ -33,6 +33,9 @@ void DeviceNameAt(char (&name)[kDeviceNameSize], int32_t index, const std::vecto
 // What every start of the routes, and every automatic attempt, does first: the stored
 // assignment (so that the port setup dialog shows and stores the device found) and the
 // active one follow their names; a route with a device but no name yet (settings of an
-// older version) takes the name of the device at its index. Returns which devices of
-// the active assignment are missing.
-MissingDevices FollowDevicesByName(KavoSettings& s);
+// older version) takes the name of the device at its index. Routes that name one name
+// each get a device of that name of their own: one that holds its device (held)
+// keeps it, one that needs a device takes a free one, or waits while none is free.
+// Returns which devices of the active assignment are missing, which open devices to
+// open afresh, and which others to try.
+MissingDevices FollowDevicesByName(KavoSettings& s, const HeldDevices& held = HeldDevices{});

@@ -200,21 +200,25 @@ BOOL CKavoApp::InitInstance() {
 }
 
 int CKavoApp::ExitInstance() {
-    ShutDown();
+    ShutDown(false);
     if (exitCleanup == 1) trayWnd.DestroyWindow();
     return CWinApp::ExitInstance();
 }
 
-void CKavoApp::ShutDown() {
+void CKavoApp::ShutDown(bool sessionEnding) {
     if (shutDown_) return;
     shutDown_ = true;
-    if (engineRunning.load() == 1) StopRoutes();
-    if (exitCleanup == 1) {
-        SaveSettings(*this);
-        iconWanted_ = false;
-        ::KillTimer(trayWnd.m_hWnd, kIconRetryTimer);
-        DeleteTrayIcon(trayIcon);
-        trayIconShown = false;
+    for (const ShutDownStep step : ShutDownSteps(sessionEnding, engineRunning.load() == 1, exitCleanup == 1)) {
+        switch (step) {
+        case ShutDownStep::StopRoutes: StopRoutes(); break;
+        case ShutDownStep::SaveSettings: SaveSettings(*this); break;
+        case ShutDownStep::RemoveIcon:
+            iconWanted_ = false;
+            ::KillTimer(trayWnd.m_hWnd, kIconRetryTimer);
+            DeleteTrayIcon(trayIcon);
+            trayIconShown = false;
+            break;
+        }
     }
 }
 

@@ -28,9 +28,10 @@ public:
     // The icon belongs in the notification area and the shell has not taken it yet.
     bool IconRetrying() const { return iconWanted_ && !trayIconShown; }
     // What shut-down does before the window goes: the routes stopped (which silences
-    // the outputs), the settings saved and the icon removed while exitCleanup is 1.
-    // Once: at the session's end, and then never again at the loop's end.
-    void ShutDown();
+    // the outputs), the settings saved and the icon removed while exitCleanup is 1, in
+    // the order of ShutDownSteps (at a session's end the save first). Once: at the
+    // session's end, and then never again at the loop's end.
+    void ShutDown(bool sessionEnding);
 
     PresetTable presetTable;
     CTrayWnd trayWnd;

@@ -7,8 +7,8 @@ namespace {
 // The settings whose routes follow their devices' names at every start: those the
 // engine is bound to (once the engine is bound elsewhere, these may be gone).
 KavoSettings* followed = nullptr;
-MissingDevices FollowBound() {
-    if (followed && &EngineSettings() == followed) return FollowDevicesByName(*followed);
+MissingDevices FollowBound(const HeldDevices& held) {
+    if (followed && &EngineSettings() == followed) return FollowDevicesByName(*followed, held);
     return MissingDevices{};
 }
 }  // namespace
@@ -30,4 +30,13 @@ void SeedEngine(KavoSettings& s) {
     BuildVelocityTable(s.vSens, s.vOffset);
     transposeSemitones = TransposeSemitonesFor(s.tOctave);
     engineRunning = 0;
+}
+
+std::vector<ShutDownStep> ShutDownSteps(bool sessionEnding, bool engineRunning, bool cleanup) {
+    std::vector<ShutDownStep> steps;
+    if (cleanup && sessionEnding) steps.push_back(ShutDownStep::SaveSettings);
+    if (engineRunning) steps.push_back(ShutDownStep::StopRoutes);
+    if (cleanup && !sessionEnding) steps.push_back(ShutDownStep::SaveSettings);
+    if (cleanup) steps.push_back(ShutDownStep::RemoveIcon);
+    return steps;
 }

@@ -112,12 +112,15 @@ int RemoveNamedPreset(PresetTable& t, PresetDeviceNames& names, const char* text
 
 StoreResult ApplySettings(KavoSettings& app, PresetTable& t, const char* boxText, const PortForm& form, int firstRun) {
     NameFromBoxText(app.Name, boxText);
+    // A preset file that could not be read at start holds the user's presets: they
+    // take this preset, rather than an empty table replacing them.
+    if (ReloadUnreadPresets(t)) LoadPresetDeviceNames(app.presetNames, t.count);
     const StoreResult stored = StoreFormAsPreset(t, app.presetNames, app.Name, form);
     RoutesOfForm(form, app.routeSettings);
     NamesOfForm(form, app.routeNames);
     SaveSettings(app);
-    SavePresets(t);
-    SavePresetDeviceNames(app.presetNames, t.count);
+    // The names belong beside the table that is on the disk.
+    if (SavePresets(t)) SavePresetDeviceNames(app.presetNames, t.count);
     app.pickedEntry = -1;
     app.CopyStoredToActive();
     if (firstRun != 1) {

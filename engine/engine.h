@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "platform/midi.h"
 #include "platform/relaxed.h"
@@ -120,16 +121,35 @@ const KavoSettings& EngineSettings();
 // Called as the last step of StartRoutes and StopRoutes (the tray icon's update).
 void SetStatusListener(void (*listener)());
 // Which devices of the active assignment the program found missing: a device is
-// named, but no present device has that name. Its route then waits for it rather than
-// open whatever device now sits at its old index.
+// named, but no present device of that name is free for it (none is listed, or the
+// other route holds the only one). Its route then waits for it rather than open
+// whatever device now sits at its old index.
 struct MissingDevices {
     bool in[2] = {false, false};
     bool out[2] = {false, false};
+    // Open route r's device afresh although it is open: the other route needs a
+    // device of the same name, one is free, and which of them this one is cannot be
+    // told (its index went stale as devices came and went).
+    bool reopenIn[2] = {false, false};
+    bool reopenOut[2] = {false, false};
+    // Other free devices of the name, tried in turn when the one chosen refuses as
+    // held (kAllocated: by the other route, or by another program).
+    std::vector<int32_t> inOthers[2];
+    std::vector<int32_t> outOthers[2];
+};
+// What the routes hold as the program looks again (HealRoutes): per route, whether its
+// input (output) stays open, and the index that device answers to (midi::InGetID),
+// or -1 where it cannot tell. Nothing at a start.
+struct HeldDevices {
+    bool in[2] = {false, false};
+    bool out[2] = {false, false};
+    int32_t inAt[2] = {-1, -1};
+    int32_t outAt[2] = {-1, -1};
 };
 // Called on the user-interface thread before the active assignment is read, as the
 // first step of StartRoutes and of every HealRoutes (the program lets the routes
 // follow their devices' names there and says which are missing). Null: nothing.
-void SetBeforeOpenHook(MissingDevices (*hook)());
+void SetBeforeOpenHook(MissingDevices (*hook)(const HeldDevices&));
 
 void StartRoutes();
 void StopRoutes();

@@ -10,7 +10,7 @@
 using EngineClock = std::chrono::steady_clock;
 
 // Calls the hook set by SetBeforeOpenHook, if any (nothing missing without one).
-MissingDevices RunBeforeOpenHook();
+MissingDevices RunBeforeOpenHook(const HeldDevices& held);
 
 // ---- devices that go -------------------------------------------------------------
 // A device that answers kNoDriver (removed) or kError (its driver failed) is gone.

@@ -266,10 +266,46 @@ void CloseRoute(int r) {
     if (routeOut[r]) CloseOutputDevice(OutputIndex(r));
 }
 
-bool OpenInputHandle(int r, int32_t device, midi::InHandle* h) {
+// Where the backend's indices follow the list, a handle that answers to the same
+// index as one the other route holds is that very device: a driver that takes several
+// clients would forward one keyboard twice (or split one synth's stream). Where they do
+// not, the program reopens both routes of a name instead (MissingDevices::reopenIn).
+template <class Handle, class GetId>
+bool SameDevice(Handle h, Handle other, GetId getId) {
+    if (!other || !midi::IdsFollowRenumbering()) return false;
+    uint32_t a = 0;
+    uint32_t b = 0;
+    return getId(h, &a) == midi::kNoError && getId(other, &b) == midi::kNoError && a == b;
+}
+
+// Opens the device chosen, else, while each refuses as held (kAllocated: the other
+// route of the name, or another program), the other free devices of its name in turn.
+// A handle that turns out to be the other route's device is closed again and counts
+// as a refusal.
+template <class Handle, class Open, class IsOthers, class Close>
+bool OpenAmong(int32_t device, const std::vector<int32_t>& others, Handle* h, Open open, IsOthers isOthers, Close close) {
     *h = nullptr;
+    for (size_t k = 0;; ++k) {
+        const int32_t id = k == 0 ? device : others[k - 1];
+        Handle got = nullptr;
+        const midi::Result res = open(&got, static_cast<uint32_t>(id));
+        if (res == midi::kNoError && !isOthers(got)) {
+            *h = got;
+            return true;
+        }
+        if (res == midi::kNoError) close(got);
+        else if (res != midi::kAllocated) return false;
+        if (k >= others.size()) return false;
+    }
+}
+
+bool OpenInputHandle(int r, int32_t device, midi::InHandle* h, const std::vector<int32_t>& others = {}) {
     const midi::InCallback cb = r == 0 ? MidiInCallback1 : MidiInCallback2;
-    return midi::InOpen(h, static_cast<uint32_t>(device), cb, 0, midi::kCallbackFunction) == midi::kNoError;
+    return OpenAmong(
+        device, others, h,
+        [cb](midi::InHandle* got, uint32_t id) { return midi::InOpen(got, id, cb, 0, midi::kCallbackFunction); },
+        [r](midi::InHandle got) { return SameDevice(got, routeIn[1 - r], midi::InGetID); },
+        [](midi::InHandle got) { CloseInputHandle(got, nullptr, kCloseTries, false); });
 }
 
 // Route r's input from now on (no worker runs): the next worker gives it buffers.
@@ -282,9 +318,9 @@ void InstallInput(int r, midi::InHandle h) {
 }
 
 // A device that is missing is not opened at all: its old index may now be another.
-bool OpenInput(int r, int32_t device, bool missing) {
+bool OpenInput(int r, int32_t device, const MissingDevices& missing) {
     midi::InHandle h = nullptr;
-    if (missing || !OpenInputHandle(r, device, &h)) return false;
+    if (missing.in[r] || !OpenInputHandle(r, device, &h, missing.inOthers[r])) return false;
     InstallInput(r, h);
     return true;
 }
@@ -305,20 +341,25 @@ void ShareOtherOutput(int r) {
     routeOut[r] = routeOut[other];
 }
 
-bool OpenOutputHandle(int32_t device, midi::OutHandle* h) {
-    *h = nullptr;
-    return midi::OutOpen(h, static_cast<uint32_t>(device), OutputCallback, 0) == midi::kNoError;
+// An output that the other route holds by another index (not shared) is another device.
+bool OpenOutputHandle(int r, const KavoSettings& s, const MissingDevices& missing, midi::OutHandle* h) {
+    const bool shareable = s.activeOut[0] == s.activeOut[1];
+    return OpenAmong(
+        s.activeOut[r], missing.outOthers[r], h,
+        [](midi::OutHandle* got, uint32_t id) { return midi::OutOpen(got, id, OutputCallback, 0); },
+        [r, shareable](midi::OutHandle got) { return !shareable && SameDevice(got, routeOut[1 - r], midi::OutGetID); },
+        [](midi::OutHandle got) { CloseOutputHandle(got, nullptr, kCloseTries, false); });
 }
 
 // A missing device is never shared either: its old index may be route 1's device.
-bool OpenOutput(int r, const KavoSettings& s, bool missing) {
-    if (missing) return false;
+bool OpenOutput(int r, const KavoSettings& s, const MissingDevices& missing) {
+    if (missing.out[r]) return false;
     if (SharesOtherOutput(r, s)) {
         ShareOtherOutput(r);
         return true;
     }
     midi::OutHandle h = nullptr;
-    if (!OpenOutputHandle(s.activeOut[r], &h)) return false;
+    if (!OpenOutputHandle(r, s, missing, &h)) return false;
     routeOut[r] = h;
     return true;
 }
@@ -359,7 +400,7 @@ void MidiInCallback2(midi::InHandle, uint32_t msg, uintptr_t, uintptr_t param1, 
 void StartRoutes() {
     StartStopScope scope;
     // Before the active assignment is read: it may change there.
-    const MissingDevices missing = RunBeforeOpenHook();
+    const MissingDevices missing = RunBeforeOpenHook(HeldDevices{});
     const KavoSettings& s = EngineSettings();
     engineRunning = 1;
     stopBegun = 0;
@@ -383,12 +424,12 @@ void StartRoutes() {
     // would play one keyboard and silently not the other. The route that failed then
     // waits for its device: the next device change brings both back.
     if (s.IsActiveRouteConfigured(0)) {
-        if (!OpenInput(0, s.activeIn[0], missing.in[0])) {
+        if (!OpenInput(0, s.activeIn[0], missing)) {
             routeWait[0] = RouteWait::Input;
             platform::ShowMessageBox(kMsgCannotOpenIn1);
             return;
         }
-        if (!OpenOutput(0, s, missing.out[0])) {
+        if (!OpenOutput(0, s, missing)) {
             CloseInput(0);
             routeWait[0] = RouteWait::Output;
             platform::ShowMessageBox(kMsgCannotOpenOut1);
@@ -397,13 +438,13 @@ void StartRoutes() {
         midi::InStart(routeIn[0]);
     }
     if (s.IsActiveRouteConfigured(1)) {
-        if (!OpenInput(1, s.activeIn[1], missing.in[1])) {
+        if (!OpenInput(1, s.activeIn[1], missing)) {
             if (routeIn[0]) CloseRoute(0);
             routeWait[1] = RouteWait::Input;
             platform::ShowMessageBox(kMsgCannotOpenIn2);
             return;
         }
-        if (!OpenOutput(1, s, missing.out[1])) {
+        if (!OpenOutput(1, s, missing)) {
             CloseInput(1);
             if (routeIn[0]) CloseRoute(0);
             routeWait[1] = RouteWait::Output;
@@ -498,18 +539,60 @@ bool OutputAnswers(int i) {
     return !Gone(res);
 }
 
-// Closes what is gone (or everything, after a sleep). The notes route r's input held
-// get their note-offs where the output still takes them; an output that goes takes
-// its held notes with it.
-void CloseGone(bool reopenAll, const MissingDevices& missing) {
-    bool dropIn[2] = {false, false};
-    bool any = false;
-    for (int i = 0; i < 2; ++i) outputDropping[i] = false;
+// What is about to close: route r's input (in), opened output i (out).
+struct Drops {
+    bool in[2] = {false, false};
+    bool out[2] = {false, false};
+};
+
+// What is gone by the devices' own answers (or everything, after a sleep), before the
+// program looks at the lists: what stays open is what the routes hold.
+Drops FindGone(bool reopenAll) {
+    Drops d;
     for (int r = 0; r < 2; ++r) {
-        if (routeIn[r]) dropIn[r] = reopenAll || inputLost[r] == 1 || missing.in[r] || !InputAnswers(r);
+        if (routeIn[r]) d.in[r] = reopenAll || inputLost[r] == 1 || !InputAnswers(r);
         if (routeOut[r]) {
             const int i = OutputIndex(r);
-            outputDropping[i] = outputDropping[i] || reopenAll || outputLost[i] == 1 || missing.out[r] || !OutputAnswers(i);
+            d.out[i] = d.out[i] || reopenAll || outputLost[i] == 1 || !OutputAnswers(i);
+        }
+    }
+    return d;
+}
+
+// What stays open, and where: a device that no longer answers to an index is gone too.
+HeldDevices Held(Drops& d) {
+    HeldDevices held;
+    for (int r = 0; r < 2; ++r) {
+        uint32_t at = 0;
+        if (routeIn[r] && !d.in[r]) {
+            const midi::Result res = midi::InGetID(routeIn[r], &at);
+            d.in[r] = Gone(res);
+            held.in[r] = !d.in[r];
+            if (res == midi::kNoError) held.inAt[r] = static_cast<int32_t>(at);
+        }
+        const int i = OutputIndex(r);
+        if (routeOut[r] && !d.out[i]) {
+            const midi::Result res = midi::OutGetID(routeOut[r], &at);
+            d.out[i] = Gone(res);
+            held.out[r] = !d.out[i];
+            if (res == midi::kNoError) held.outAt[r] = static_cast<int32_t>(at);
+        }
+    }
+    return held;
+}
+
+// Closes what is gone, missing from the lists, or to be opened afresh. The notes route
+// r's input held get their note-offs where the output still takes them; an output
+// that goes takes its held notes with it.
+void CloseGone(bool reopenAll, const Drops& gone, const MissingDevices& missing) {
+    bool dropIn[2] = {false, false};
+    bool any = false;
+    for (int i = 0; i < 2; ++i) outputDropping[i] = gone.out[i];
+    for (int r = 0; r < 2; ++r) {
+        if (routeIn[r]) dropIn[r] = gone.in[r] || missing.in[r] || missing.reopenIn[r];
+        if (routeOut[r]) {
+            const int i = OutputIndex(r);
+            outputDropping[i] = outputDropping[i] || missing.out[r] || missing.reopenOut[r];
         }
         any = any || dropIn[r];
     }
@@ -560,11 +643,11 @@ bool OpenRoute(int r, const KavoSettings& s, const MissingDevices& missing) {
     // Opened outside the worker's hold: a driver may take its time to open.
     midi::InHandle in = nullptr;
     midi::OutHandle out = nullptr;
-    if (needIn && !OpenInputHandle(r, s.activeIn[r], &in)) {
+    if (needIn && !OpenInputHandle(r, s.activeIn[r], &in, missing.inOthers[r])) {
         routeWait[r] = RouteWait::Input;
         return false;
     }
-    if (needOut && !shares && !OpenOutputHandle(s.activeOut[r], &out)) {
+    if (needOut && !shares && !OpenOutputHandle(r, s, missing, &out)) {
         if (in) CloseInputHandle(in, nullptr, kCloseTries, false);
         routeWait[r] = RouteWait::Output;
         return false;
@@ -588,10 +671,11 @@ bool HealRoutes(bool reopenAll) {
     // Not inside a start or stop (a box of theirs pumps messages), nor while stopped.
     if (startStopDepth > 0) return false;
     if (engineRunning != 1) return true;
-    const MissingDevices missing = RunBeforeOpenHook();
-    const KavoSettings& s = EngineSettings();
     CloseHeldDevices();  // gone devices that refused their close before
-    CloseGone(reopenAll, missing);
+    Drops gone = FindGone(reopenAll);
+    const MissingDevices missing = RunBeforeOpenHook(Held(gone));
+    const KavoSettings& s = EngineSettings();
+    CloseGone(reopenAll, gone, missing);
     bool allOpen = true;
     for (int r = 0; r < 2; ++r) {
         if (s.IsActiveRouteConfigured(r) && !OpenRoute(r, s, missing)) allOpen = false;

@@ -6,12 +6,12 @@
 #include "engine/engine_internal.h"
 
 namespace {
-std::atomic<MissingDevices (*)()> beforeOpen{nullptr};
+std::atomic<MissingDevices (*)(const HeldDevices&)> beforeOpen{nullptr};
 }  // namespace
 
-void SetBeforeOpenHook(MissingDevices (*hook)()) { beforeOpen.store(hook, std::memory_order_release); }
+void SetBeforeOpenHook(MissingDevices (*hook)(const HeldDevices&)) { beforeOpen.store(hook, std::memory_order_release); }
 
-MissingDevices RunBeforeOpenHook() {
-    if (auto hook = beforeOpen.load(std::memory_order_acquire)) return hook();
+MissingDevices RunBeforeOpenHook(const HeldDevices& held) {
+    if (auto hook = beforeOpen.load(std::memory_order_acquire)) return hook(held);
     return MissingDevices{};
 }

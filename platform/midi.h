@@ -104,6 +104,11 @@ public:
     virtual Result InPrepareHeader(InHandle h, Header* hdr, uint32_t size) = 0;
     virtual Result InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) = 0;
     virtual Result InAddBuffer(InHandle h, Header* hdr, uint32_t size) = 0;
+    // The index an open device has (midiInGetID), or kNoDriver once it is gone. Two
+    // devices of one name can be told apart by it, but only where the answer follows
+    // the list as it changes (IdsFollowRenumbering): winmm answers with the index the
+    // handle was opened at, which a device plugged in or out before it leaves stale.
+    virtual Result InGetID(InHandle h, uint32_t* id) = 0;
 
     virtual uint32_t OutGetNumDevs() = 0;
     virtual Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) = 0;
@@ -117,6 +122,10 @@ public:
     virtual Result OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) = 0;
     virtual Result OutLongMsg(OutHandle h, Header* hdr, uint32_t size) = 0;
     virtual Result OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) = 0;
+    virtual Result OutGetID(OutHandle h, uint32_t* id) = 0;
+    // Whether InGetID and OutGetID give the index a device has now, after other
+    // devices came or went, rather than the one it was opened at.
+    virtual bool IdsFollowRenumbering() const { return false; }
 };
 
 // The backend every call below goes to. Set once at start-up (or by a test) before
@@ -134,6 +143,7 @@ inline Result InClose(InHandle h) { return CurrentBackend().InClose(h); }
 inline Result InPrepareHeader(InHandle h, Header* hdr) { return CurrentBackend().InPrepareHeader(h, hdr, sizeof(Header)); }
 inline Result InUnprepareHeader(InHandle h, Header* hdr) { return CurrentBackend().InUnprepareHeader(h, hdr, sizeof(Header)); }
 inline Result InAddBuffer(InHandle h, Header* hdr) { return CurrentBackend().InAddBuffer(h, hdr, sizeof(Header)); }
+inline Result InGetID(InHandle h, uint32_t* id) { return CurrentBackend().InGetID(h, id); }
 
 inline uint32_t OutGetNumDevs() { return CurrentBackend().OutGetNumDevs(); }
 inline Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) { return CurrentBackend().OutGetDevCaps(id, name); }
@@ -144,5 +154,7 @@ inline Result OutShortMsg(OutHandle h, uint32_t msg) { return CurrentBackend().O
 inline Result OutPrepareHeader(OutHandle h, Header* hdr) { return CurrentBackend().OutPrepareHeader(h, hdr, sizeof(Header)); }
 inline Result OutLongMsg(OutHandle h, Header* hdr) { return CurrentBackend().OutLongMsg(h, hdr, sizeof(Header)); }
 inline Result OutUnprepareHeader(OutHandle h, Header* hdr) { return CurrentBackend().OutUnprepareHeader(h, hdr, sizeof(Header)); }
+inline Result OutGetID(OutHandle h, uint32_t* id) { return CurrentBackend().OutGetID(h, id); }
+inline bool IdsFollowRenumbering() { return CurrentBackend().IdsFollowRenumbering(); }
 
 }  // namespace midi

@@ -21,7 +21,14 @@ NativePath NativePathFrom932(const char* name) {
     return invalid ? NativePath() : w;
 }
 
+namespace {
+std::FILE* (*openOverride)(const NativePath&, const char*) = nullptr;
+}  // namespace
+
+void SetOpenFileForTest(std::FILE* (*open)(const NativePath&, const char*)) { openOverride = open; }
+
 std::FILE* OpenFile(const NativePath& path, const char* mode) {
+    if (openOverride) return openOverride(path, mode);
     // The modes are plain ASCII letters.
     std::wstring wmode;
     for (const char* m = mode; *m; ++m) wmode += static_cast<wchar_t>(static_cast<unsigned char>(*m));
@@ -45,7 +52,15 @@ bool RemoveFile(const NativePath& path) { return ::DeleteFileW(path.c_str()) != 
 
 NativePath NativePathFrom932(const char* text) { return NativePath(text); }
 
-std::FILE* OpenFile(const NativePath& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+namespace {
+std::FILE* (*openOverride)(const NativePath&, const char*) = nullptr;
+}  // namespace
+
+void SetOpenFileForTest(std::FILE* (*open)(const NativePath&, const char*)) { openOverride = open; }
+
+std::FILE* OpenFile(const NativePath& path, const char* mode) {
+    return openOverride ? openOverride(path, mode) : std::fopen(path.c_str(), mode);
+}
 
 bool FileExists(const NativePath& path) {
     struct stat st;

@@ -30,6 +30,10 @@ NativePath TempPathOf(const NativePath& path);
 
 // fopen with a native path; mode as for fopen ("rb", "wb"). Null on failure.
 std::FILE* OpenFile(const NativePath& path, const char* mode);
+// Tests only: every OpenFile goes to open instead (null: the system's own again), so
+// that a file can be there and refuse to be read (held by a backup or a virus
+// scanner, access denied) where rights cannot make it so (root reads every file).
+void SetOpenFileForTest(std::FILE* (*open)(const NativePath& path, const char* mode));
 
 // True when path names an existing file (not a directory).
 bool FileExists(const NativePath& path);

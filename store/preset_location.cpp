@@ -131,6 +131,14 @@ bool ReadPresetFile(const char* fileName, void* bytes, size_t size, size_t* got)
     return read;
 }
 
+bool PresetFileExists(const char* fileName) {
+    const NativePath name = platform::NativePathFrom932(fileName);
+    if (name.empty()) return false;
+    NativePath dir;
+    if (AppDataDir(dir) && platform::FileExists(platform::JoinPath(dir, name))) return true;
+    return (!ProgramFolder().empty() && platform::FileExists(HomePath(name))) || platform::FileExists(name);
+}
+
 bool WritePresetFile(const char* fileName, const void* bytes, size_t size) {
     const NativePath name = platform::NativePathFrom932(fileName);
     if (name.empty()) return false;

@@ -42,6 +42,10 @@ void SetPresetProgramFolder(const platform::NativePath& folder);
 // shorter file gives fewer). False, *got 0, when it does not open.
 bool ReadPresetFile(const char* fileName, void* bytes, size_t size, size_t* got);
 
+// Whether the file is there, in any of the places ReadPresetFile reads from: one that
+// is there and still does not read is held or refused, not missing.
+bool PresetFileExists(const char* fileName);
+
 // Makes the size bytes the whole file: written to a temporary file beside it, pushed
 // to the disk, then put in its place in one step (tried again while another program
 // holds either file for a moment). In the application-data folder when the file

@@ -45,14 +45,18 @@ void BoundLoadedTable(PresetTable& t) {
 
 using ReadFn = bool (*)(const char*, void*, size_t, size_t*);
 
-void LoadInto(PresetTable& t, ReadFn read, const char* where) {
+bool LoadInto(PresetTable& t, ReadFn read, const char* where) {
     // A table that was in use before (a second load) must not keep bytes that a short
     // file does not cover.
     std::memset(static_cast<void*>(&t), 0, sizeof t);
     size_t got = 0;  // a short file fills only the leading bytes
-    if (!read(where, static_cast<void*>(&t), sizeof t, &got)) return;
+    if (!read(where, static_cast<void*>(&t), sizeof t, &got)) return false;
     BoundLoadedTable(t);
+    return true;
 }
+
+// What the last load of PORT.KAV found (the user-interface thread's).
+PresetFile presetFile = PresetFile::Missing;
 
 using WriteFn = bool (*)(const char*, const void*, size_t);
 
@@ -70,11 +74,28 @@ bool SaveFrom(PresetTable& t, WriteFn write, const char* where) {
 
 }  // namespace
 
-void LoadPresets(PresetTable& t) { LoadInto(t, ReadPresetFile, kPresetFileName); }
+PresetFile LoadPresets(PresetTable& t) {
+    if (LoadInto(t, ReadPresetFile, kPresetFileName)) presetFile = PresetFile::Read;
+    else presetFile = PresetFileExists(kPresetFileName) ? PresetFile::Unreadable : PresetFile::Missing;
+    return presetFile;
+}
 
 void LoadPresets(PresetTable& t, const char* path) { LoadInto(t, ReadFileAt, path); }
 
-bool SavePresets(PresetTable& t) { return SaveFrom(t, WritePresetFile, kPresetFileName); }
+bool ReloadUnreadPresets(PresetTable& t) {
+    if (presetFile != PresetFile::Unreadable) return false;
+    PresetTable again;
+    if (LoadPresets(again) != PresetFile::Read) return false;
+    t = again;
+    return true;
+}
+
+bool SavePresets(PresetTable& t) {
+    if (presetFile == PresetFile::Unreadable && PresetFileExists(kPresetFileName)) return false;
+    if (!SaveFrom(t, WritePresetFile, kPresetFileName)) return false;
+    presetFile = PresetFile::Read;  // what is there now is what t holds
+    return true;
+}
 
 bool SavePresets(PresetTable& t, const char* path) { return SaveFrom(t, WriteFileAt, path); }
 

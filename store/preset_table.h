@@ -34,14 +34,24 @@ static_assert(offsetof(PresetTable, ports) == 608, "layout of PORT.KAV");
 // magic is not checked, but a damaged count is bounded to 0..16 and a name slot
 // without its NUL is cut to at most 36 bytes, so nothing reads past the table or a
 // slot. Needs nothing else of the program: it may run first thing at start-up.
-void LoadPresets(PresetTable& t);
+// Returns what it found: a file that is there but does not read (held by a backup or
+// a virus scanner, access denied) loads as no presets, as a missing one does, but is
+// not the program's to replace until it has been read (SavePresets).
+enum class PresetFile { Read, Missing, Unreadable };
+PresetFile LoadPresets(PresetTable& t);
 // The same from the one file at path.
 void LoadPresets(PresetTable& t, const char* path);
+// Where the last LoadPresets(t) of PORT.KAV found it unreadable: reads it again into t,
+// as that did. True when it reads now (t then holds the user's presets, and whatever
+// was done to the empty table meanwhile is to be done again on them).
+bool ReloadUnreadPresets(PresetTable& t);
 
 // Writes t (with the magic put in) as PORT.KAV where it lives, or where it can be
 // written (store/preset_location.h): to a temporary file beside it, put in place of
 // the old one only once it is complete on the disk. True once it is in place; on any
 // failure the old file is left as it was. The program reports nothing either way.
+// A file that was there and could not be read is left as it is (false): its presets
+// are the user's, and t never held them (ReloadUnreadPresets first).
 bool SavePresets(PresetTable& t);
 // The same to the one file at path.
 bool SavePresets(PresetTable& t, const char* path);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/settings_model.h"
@@ -28,6 +29,7 @@ protected:
     static constexpr auto kWait = std::chrono::milliseconds(5000);
 
     EngineFixture() : dev(midi::VirtualMidi::Config{{"Key A", "Key B"}, {"Synth A", "Synth B"}}) {}
+    explicit EngineFixture(midi::VirtualMidi::Config devices) : dev(std::move(devices)) {}
 
     void SetUp() override {
         dev.SetModel(Model());

@@ -18,6 +18,7 @@
 #include "engine/engine.h"
 #include "platform/message_box.h"
 #include "platform/midi.h"
+#include "platform/native_file.h"
 #include "platform/registry.h"
 #include "platform/virtual/virtual_midi.h"
 #include "store/settings_store.h"
@@ -391,6 +392,45 @@ TEST_F(PortSetupApplyTest, NewNameAddsAPresetAndEverythingIsStored) {
     ASSERT_EQ(file.size(), kPresetFileBytes);
     EXPECT_EQ(std::string(file.data(), 9), std::string("KAVO2.00", 9));
     EXPECT_EQ(file, Bytes(t));
+}
+
+// PORT.KAV refuses to be read (held by a backup or a virus scanner, access denied);
+// every other file opens as the system opens it.
+std::FILE* RefusePresetFile(const platform::NativePath& path, const char* mode) {
+    const platform::NativePath name = platform::NativePathFrom932(kPresetFileName);
+    if (mode[0] == 'r' && path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0)
+        return nullptr;
+    platform::SetOpenFileForTest(nullptr);
+    std::FILE* f = platform::OpenFile(path, mode);
+    platform::SetOpenFileForTest(RefusePresetFile);
+    return f;
+}
+
+// A preset file that is there but cannot be read at start is no empty table: an Apply
+// while it still cannot be read leaves it as it is, and one after it reads again adds
+// the new preset to the user's own.
+TEST_F(PortSetupApplyTest, APresetFileThatCouldNotBeReadIsNeverReplacedByAnEmptyTable) {
+    PresetTable mine = TableOf({"A", "B"});
+    ASSERT_TRUE(SavePresets(mine));
+    const std::vector<char> stored = File();
+    platform::SetOpenFileForTest(RefusePresetFile);
+    PresetTable t;
+    EXPECT_EQ(LoadPresets(t), PresetFile::Unreadable);
+    EXPECT_EQ(t.count, 0);
+    portsetup::ApplySettings(app, t, "Live", Form(), 1);
+    EXPECT_EQ(File(), stored) << "still held: left as it is";
+    ExpectFormApplied();
+
+    platform::SetOpenFileForTest(nullptr);
+    portsetup::ApplySettings(app, t, "Late", Form(), 1);
+    PresetTable back;
+    EXPECT_EQ(LoadPresets(back), PresetFile::Read);
+    ASSERT_EQ(back.count, 3);
+    EXPECT_EQ(FindPreset(back, "A"), 0);
+    EXPECT_EQ(FindPreset(back, "B"), 1);
+    EXPECT_EQ(FindPreset(back, "Late"), 2);
+    EXPECT_EQ(File(), Bytes(t));
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(PortSetupApplyTest, LongNameIsCutSoNameEqualsTheStoredPresetsName) {

@@ -1186,6 +1186,42 @@ TEST(VirtualMidiHotplug, ListShrinksAndTheOldIndexReachesTheNextDevice) {
     EXPECT_EQ(dev.OutClose(out), midi::kInvalHandle);
 }
 
+// Two devices of one name told apart by their handles: each answers with the index
+// its device is listed at now, as devices before it come and go, and kNoDriver once it
+// was removed (also after its device came back); as winmm does, the index of the open
+// with SetIdsFromOpen, gone or not.
+TEST(VirtualMidiHotplug, HandlesAnswerWhereTheirDeviceIsListed) {
+    for (const bool output : {false, true}) {
+        SCOPED_TRACE(output ? "outputs" : "inputs");
+        VirtualMidi dev(VirtualMidi::Config{{"Twin", "Twin", "Other"}, {"Twin", "Twin", "Other"}});
+        Collector col;
+        InHandle in[2] = {};
+        OutHandle out[2] = {};
+        const auto id = [&](int k, uint32_t* got) { return output ? dev.OutGetID(out[k], got) : dev.InGetID(in[k], got); };
+        for (uint32_t k = 0; k < 2; ++k)
+            ASSERT_EQ(output ? dev.OutOpen(&out[k], k + 1, nullptr, 0) : dev.InOpen(&in[k], k + 1, &Collector::Callback, col.Instance(), kOpenFlags),
+                      midi::kNoError);  // the second Twin and Other
+        uint32_t got = 99;
+        ASSERT_TRUE(output ? dev.RemoveOutput(0) : dev.RemoveInput(0));  // the first Twin
+        EXPECT_EQ(id(0, &got), midi::kNoError);
+        EXPECT_EQ(got, 0u) << "moved down with the list";
+        EXPECT_EQ(id(1, &got), midi::kNoError);
+        EXPECT_EQ(got, 1u);
+        dev.SetIdsFromOpen(true);
+        EXPECT_FALSE(dev.IdsFollowRenumbering());
+        EXPECT_EQ(id(0, &got), midi::kNoError);
+        EXPECT_EQ(got, 1u) << "stale, as winmm's";
+        dev.SetIdsFromOpen(false);
+        ASSERT_TRUE(output ? dev.RemoveOutput(0) : dev.RemoveInput(0));  // its own Twin goes
+        ASSERT_TRUE(output ? dev.AddOutput("Twin", 0u) : dev.AddInput("Twin", 0u));  // and comes back
+        EXPECT_EQ(id(0, &got), midi::kNoDriver) << "a handle of a gone device stays gone";
+        EXPECT_EQ(id(1, &got), midi::kNoError);
+        EXPECT_EQ(got, 1u);
+        for (int k = 0; k < 2; ++k) EXPECT_EQ(output ? dev.OutClose(out[k]) : dev.InClose(in[k]), midi::kNoError);
+        EXPECT_EQ(id(0, &got), midi::kInvalHandle);
+    }
+}
+
 // A removed output's handle answers kNoDriver; the long sends it had pending come
 // back done and unsent from the completion thread, however the model sends and
 // whether the device held them; then the handle closes.

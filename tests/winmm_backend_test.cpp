@@ -106,6 +106,9 @@ TEST(WinmmBackend, NullInputHandlesAreRefusedWithoutTouchingWinmm) {
     EXPECT_EQ(midi::kInvalHandle, b.InPrepareHeader(nullptr, &hdr, sizeof hdr));
     EXPECT_EQ(midi::kInvalHandle, b.InAddBuffer(nullptr, &hdr, sizeof hdr));
     EXPECT_EQ(midi::kInvalHandle, b.InUnprepareHeader(nullptr, &hdr, sizeof hdr));
+    uint32_t id = 7;
+    EXPECT_EQ(midi::kInvalHandle, b.InGetID(nullptr, &id));
+    EXPECT_EQ(id, 7u);
 }
 
 TEST(WinmmBackend, NullOutputHandlesAreRefusedWithoutTouchingWinmm) {
@@ -117,6 +120,10 @@ TEST(WinmmBackend, NullOutputHandlesAreRefusedWithoutTouchingWinmm) {
     EXPECT_EQ(midi::kInvalHandle, b.OutPrepareHeader(nullptr, &hdr, sizeof hdr));
     EXPECT_EQ(midi::kInvalHandle, b.OutLongMsg(nullptr, &hdr, sizeof hdr));
     EXPECT_EQ(midi::kInvalHandle, b.OutUnprepareHeader(nullptr, &hdr, sizeof hdr));
+    uint32_t id = 7;
+    EXPECT_EQ(midi::kInvalHandle, b.OutGetID(nullptr, &id));
+    EXPECT_EQ(id, 7u);
+    EXPECT_FALSE(b.IdsFollowRenumbering()) << "winmm keeps the index of the open";
 }
 
 
@@ -257,6 +264,27 @@ TEST_F(WinmmLoopback, DevicesCarryTheConfiguredNamesInTheirOrder) {
             ASSERT_EQ(midi::kNoError, s.in ? b_.InGetDevCaps(id, name) : b_.OutGetDevCaps(id, name));
             EXPECT_EQ(Cut932(want), std::string(name));
         }
+    }
+}
+
+// Each open handle answers with the index it was opened at: the program tells two
+// devices of one name apart by it.
+TEST_F(WinmmLoopback, EachHandleAnswersWithItsDevicesIndex) {
+    for (uint32_t id = 0; id < b_.InGetNumDevs(); ++id) {
+        midi::InHandle h = nullptr;
+        ASSERT_EQ(midi::kNoError, b_.InOpen(&h, id, &Ignore, 0, midi::kCallbackFunction));
+        uint32_t got = 99;
+        EXPECT_EQ(midi::kNoError, b_.InGetID(h, &got));
+        EXPECT_EQ(got, id);
+        EXPECT_EQ(midi::kNoError, b_.InClose(h));
+    }
+    for (uint32_t id = 0; id < b_.OutGetNumDevs(); ++id) {
+        midi::OutHandle h = nullptr;
+        ASSERT_EQ(midi::kNoError, b_.OutOpen(&h, id, nullptr, 0));
+        uint32_t got = 99;
+        EXPECT_EQ(midi::kNoError, b_.OutGetID(h, &got));
+        EXPECT_EQ(got, id);
+        EXPECT_EQ(midi::kNoError, b_.OutClose(h));
     }
 }
 

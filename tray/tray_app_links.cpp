@@ -13,7 +13,7 @@ CDialog* MakePortSetup() { return new CPortSetupDlg(); }
 CDialog* MakeControlPanel() { return new CControlPanelDlg(); }
 CDialog* MakeAbout() { return new CAboutDlg(); }
 CDialog* MakeMonitor() { return new CMonitorDlg(); }
-void EndSession() { TheKavoApp().ShutDown(); }
+void EndSession() { TheKavoApp().ShutDown(true); }
 void RestoreIcon() { TheKavoApp().RestoreTrayIcon(); }
 
 TrayWndLinks AppLinks() {

@@ -250,6 +250,7 @@ struct VirtualMidi::OutPort {
 struct VirtualMidi::InOpening {
     InPort* port = nullptr;
     uintptr_t token = 0;
+    uint32_t openedAt = 0;  // the index it was opened at (what winmm's InGetID gives)
     InCallback cb = nullptr;
     uintptr_t instance = 0;
     std::thread thread;
@@ -302,6 +303,7 @@ struct VirtualMidi::InOpening {
 struct VirtualMidi::OutOpening {
     OutPort* port = nullptr;
     uintptr_t token = 0;
+    uint32_t openedAt = 0;
     OutCallback cb = nullptr;
     uintptr_t instance = 0;
     std::mutex mu;
@@ -529,6 +531,7 @@ Result VirtualMidi::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintptr
         InPort& port = *found;
         if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
+        o->openedAt = id;
         o->token = nextToken_;
         nextToken_ += 0x10;
         // std::thread reports a system out of threads by throwing; this call
@@ -680,6 +683,36 @@ Result VirtualMidi::InAddBuffer(InHandle h, Header* hdr, uint32_t size) {
     StoreFlags(*hdr, (f & ~kMhdrDone) | kMhdrInQueue);
     o->queue.push_back(hdr);
     return kNoError;
+}
+
+namespace {
+
+// Where a device is listed now, or kNoDriver when it is not listed (removed).
+template <class Port>
+Result ListedAt(const std::vector<Port*>& list, const Port* port, uint32_t* id) {
+    const auto it = std::find(list.begin(), list.end(), port);
+    if (it == list.end()) return kNoDriver;
+    *id = static_cast<uint32_t>(it - list.begin());
+    return kNoError;
+}
+
+}  // namespace
+
+Result VirtualMidi::InGetID(InHandle h, uint32_t* id) {
+    std::shared_ptr<InOpening> o = FindIn(h);
+    if (!o) return kInvalHandle;
+    if (!id) return kInvalParam;
+    // winmm answers from what it kept at the open, also for a device that is gone.
+    if (!IdsFollowRenumbering()) {
+        *id = o->openedAt;
+        return kNoError;
+    }
+    {
+        std::lock_guard<std::mutex> lk(o->mu);
+        if (o->gone) return kNoDriver;
+    }
+    std::lock_guard<std::mutex> l(listMu_);
+    return ListedAt(inList_, o->port, id);
 }
 
 bool VirtualMidi::FeedIn(uint32_t inId, uint8_t kind, uint32_t msg, const uint8_t* bytes, size_t n) {
@@ -856,6 +889,7 @@ Result VirtualMidi::OutOpen(OutHandle* handle, uint32_t id, OutCallback cb, uint
         OutPort& port = *found;
         if (const Result refused = Admission(port); refused != kNoError) return refused;
         o->port = &port;
+        o->openedAt = id;
         o->token = nextToken_;
         nextToken_ += 0x10;
         {
@@ -980,6 +1014,19 @@ Result VirtualMidi::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) 
     std::atomic<int>& late = o->port->unprepareStillPlaying;
     if ((LoadFlags(*hdr) & kMhdrDone) && late.load() > 0 && late.fetch_sub(1) > 0) return kStillPlaying;
     return o->port->prepared.Unprepare(hdr);
+}
+
+Result VirtualMidi::OutGetID(OutHandle h, uint32_t* id) {
+    std::shared_ptr<OutOpening> o = FindOut(h);
+    if (!o) return kInvalHandle;
+    if (!id) return kInvalParam;
+    if (!IdsFollowRenumbering()) {
+        *id = o->openedAt;
+        return kNoError;
+    }
+    if (o->gone.load(std::memory_order_relaxed)) return kNoDriver;
+    std::lock_guard<std::mutex> l(listMu_);
+    return ListedAt(outList_, o->port, id);
 }
 
 void VirtualMidi::CompleteLong(OutPort& port, Header* hdr) {

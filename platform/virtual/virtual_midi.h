@@ -170,6 +170,10 @@ public:
     Result InPrepareHeader(InHandle h, Header* hdr, uint32_t size) override;
     Result InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) override;
     Result InAddBuffer(InHandle h, Header* hdr, uint32_t size) override;
+    // The index the handle's device is listed at now, as devices come and go;
+    // kNoDriver once it was removed (also after it came back: the handle stays gone).
+    // With SetIdsFromOpen, the index it was opened at, gone or not.
+    Result InGetID(InHandle h, uint32_t* id) override;
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
@@ -196,6 +200,11 @@ public:
     // transmits.
     Result OutLongMsg(OutHandle h, Header* hdr, uint32_t size) override;
     Result OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
+    Result OutGetID(OutHandle h, uint32_t* id) override;
+    bool IdsFollowRenumbering() const override { return followsRenumbering_.load(std::memory_order_relaxed); }
+    // Makes InGetID and OutGetID answer as winmm does: with the index the handle was
+    // opened at, whatever came or went since (IdsFollowRenumbering false).
+    void SetIdsFromOpen(bool fromOpen) { followsRenumbering_.store(!fromOpen, std::memory_order_relaxed); }
 
     // ---- knobs -------------------------------------------------------------------
     // Out-of-range ids are ignored. Each takes effect from the next call that
@@ -404,6 +413,7 @@ private:
     std::vector<InPort*> inRemoved_;
     std::vector<OutPort*> outRemoved_;
     DriverModel addedModel_;  // the model of a device added under a new name
+    std::atomic<bool> followsRenumbering_{true};
 
     // Guards the handle tables and the open counts. Never held while a callback runs
     // or while a thread is joined; taken before any port or opening mutex.

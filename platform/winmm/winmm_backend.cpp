@@ -135,6 +135,16 @@ Result OnDevice(HandleT h, Call call, Args... args) {
     return h ? call(Record(h)->device, args...) : kInvalHandle;
 }
 
+// midiInGetID, midiOutGetID: *id only when it answers.
+template <class HandleT, class Call>
+Result DeviceId(HandleT h, Call call, uint32_t* id) {
+    if (!id) return kInvalParam;
+    UINT got = 0;
+    const Result r = OnDevice(h, call, &got);
+    if (r == kNoError) *id = got;
+    return r;
+}
+
 }  // namespace
 
 uint32_t WinmmBackend::InGetNumDevs() { return midiInGetNumDevs(); }
@@ -160,6 +170,8 @@ Result WinmmBackend::InOpen(InHandle* handle, uint32_t id, InCallback cb, uintpt
     }
     return Opened(res, r, device, handle);
 }
+
+Result WinmmBackend::InGetID(InHandle h, uint32_t* id) { return DeviceId(h, midiInGetID, id); }
 
 Result WinmmBackend::InStart(InHandle h) { return OnDevice(h, midiInStart); }
 Result WinmmBackend::InStop(InHandle h) { return OnDevice(h, midiInStop); }
@@ -216,5 +228,7 @@ Result WinmmBackend::OutLongMsg(OutHandle h, Header* hdr, uint32_t size) {
 Result WinmmBackend::OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) {
     return OnDevice(h, midiOutUnprepareHeader, Hdr(hdr), size);
 }
+
+Result WinmmBackend::OutGetID(OutHandle h, uint32_t* id) { return DeviceId(h, midiOutGetID, id); }
 
 }  // namespace midi

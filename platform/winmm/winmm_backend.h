@@ -19,6 +19,10 @@ public:
     Result InPrepareHeader(InHandle h, Header* hdr, uint32_t size) override;
     Result InUnprepareHeader(InHandle h, Header* hdr, uint32_t size) override;
     Result InAddBuffer(InHandle h, Header* hdr, uint32_t size) override;
+    // midiInGetID: the index the handle was opened at (Wine keeps it from the open,
+    // and nothing documents that Windows renumbers it), so IdsFollowRenumbering is
+    // false here.
+    Result InGetID(InHandle h, uint32_t* id) override;
 
     uint32_t OutGetNumDevs() override;
     Result OutGetDevCaps(uint32_t id, char (&name)[kNameSize]) override;
@@ -31,6 +35,7 @@ public:
     Result OutPrepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
     Result OutLongMsg(OutHandle h, Header* hdr, uint32_t size) override;
     Result OutUnprepareHeader(OutHandle h, Header* hdr, uint32_t size) override;
+    Result OutGetID(OutHandle h, uint32_t* id) override;
 };
 
 }  // namespace midi

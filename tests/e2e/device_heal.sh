@@ -12,17 +12,6 @@ E2E_DEVICES='in=Keys A,Keys B;out=Synth A,Synth B;model=classic'
 source "$here/../../tools/e2e/kavo-e2e.sh"
 e2e_begin device_heal "$1" "$2" "$3"
 
-# wait_state WHAT KEY=VALUE SECONDS: the state comes to hold KEY=VALUE in time.
-wait_state() {
-    local what=$1 key=${2%%=*} want=${2#*=} deadline=$((SECONDS + $3)) got
-    while :; do
-        got=$(state_value "$(drv state)" "$key")
-        [ "$got" = "$want" ] && { e2e_pass "$what"; return 0; }
-        [ $SECONDS -ge $deadline ] && { e2e_fail "$what" "$key=$got, expected $want"; return 1; }
-        sleep 0.2
-    done
-}
-
 # plays IN OUT MSG: a message fed to input IN reaches output OUT last (tried again for
 # a while: an input is deaf until the program has reopened it).
 plays() {
@@ -52,7 +41,7 @@ e2e_expect_eq "a key of Keys A is down" "S 00403C90" "$(drv wait-dump 0 1)"
 drv clear 0
 drv device-remove in 0 # Keys B moves to index 0
 drv broadcast devices || e2e_fail "device-change broadcast"
-wait_state "route 1 waits for its keyboard" wait=1,0 10
+e2e_wait_state "route 1 waits for its keyboard" wait=1,0 10
 e2e_expect_eq "the key ends at the synth" "S 00003C80" "$(drv dump 0)"
 e2e_expect_state "the tooltip says what it waits for" routeIn=0,1 picture=210 \
     "tip=接続待ち: Keys A\nKAVO ON - "
@@ -62,7 +51,7 @@ no_box "unplugged"
 # ---- plugged back, at another index -----------------------------------------------------
 drv device-add in "Keys A" # at the end: index 1
 drv broadcast devices
-wait_state "route 1 is back" wait=0,0 10
+e2e_wait_state "route 1 is back" wait=0,0 10
 e2e_expect_state "back" routeIn=1,1 picture=211 "tip=KAVO ON - " inOpen=1,1
 plays "Keys A plays again from its new index" 1 0 00404190
 sysex=F0$(for i in $(seq 1 300); do printf '%02X' $((i % 128)); done)F7
@@ -86,7 +75,7 @@ no_box "woken"
 # ---- the synth comes back held by another program ------------------------------------------
 drv device-remove out 0 # Synth A: Synth B moves to index 0
 drv feed 1 00404590     # finds Synth A gone
-wait_state "route 1 waits for its synth" wait=2,0 10
+e2e_wait_state "route 1 waits for its synth" wait=2,0 10
 drv device-hold "Synth A" || e2e_fail "another program holds Synth A" # at index 1
 drv broadcast devices
 sleep 2
@@ -94,7 +83,7 @@ e2e_expect_state "held by another program: still waiting" wait=2,0 routeOut=0,1 
     "tip=接続待ち: Synth A\nKAVO ON - "
 plays "route 2 plays on meanwhile" 0 0 00404691
 drv device-free || e2e_fail "the other program lets go"
-wait_state "route 1 takes its synth once it is free" wait=0,0 20
+e2e_wait_state "route 1 takes its synth once it is free" wait=0,0 20
 plays "Keys A plays into Synth A again" 1 1 00404790
 e2e_expect_state "all back" routeIn=1,1 routeOut=1,1 picture=211 "tip=KAVO ON - " outOpen=1,1
 no_box "held and freed"

@@ -364,6 +364,17 @@ e2e_expect_eq() {
 # One key=value line of the program's state (drv state).
 state_value() { printf '%s\n' "$1" | sed -n "s/^$2=//p"; }
 
+# e2e_wait_state WHAT KEY=VALUE SECONDS: the state comes to hold KEY=VALUE in time.
+e2e_wait_state() {
+    local what=$1 key=${2%%=*} want=${2#*=} deadline=$((SECONDS + $3)) got
+    while :; do
+        got=$(state_value "$(drv state)" "$key")
+        [ "$got" = "$want" ] && { e2e_pass "$what"; return 0; }
+        [ $SECONDS -ge $deadline ] && { e2e_fail "$what" "$key=$got, expected $want"; return 1; }
+        sleep 0.2
+    done
+}
+
 # Checks every key=value given against one state query.
 e2e_expect_state() {
     local what=$1 state kv key

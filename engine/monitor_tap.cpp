@@ -92,7 +92,7 @@ void TapLong(int writer, TapSource source, int route, const uint8_t* bytes, uint
     std::memset(e->head, 0, sizeof e->head);
     const uint32_t first = std::min(count, kTapHeadBytes);
     std::memcpy(e->head, bytes, first);
-    std::memcpy(e->head + first, more, std::min(moreCount, kTapHeadBytes - first));
+    if (moreCount) std::memcpy(e->head + first, more, std::min(moreCount, kTapHeadBytes - first));
     Publish(writer);
 }
 

@@ -28,16 +28,6 @@ protected:
         EngineOnModels::TearDown();
     }
 
-    template <class F>
-    static bool WaitFor(F done) {
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-
     // Where the device so named is listed now.
     static uint32_t InAt(const std::string& name) { return IndexOf(midi::InGetNumDevs(), &midi::InGetDevCaps, name); }
     static uint32_t OutAt(const std::string& name) { return IndexOf(midi::OutGetNumDevs(), &midi::OutGetDevCaps, name); }

@@ -10,24 +10,9 @@
 
 namespace {
 
-std::vector<uint8_t> SysEx(size_t n, uint8_t seed) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 5 + seed) & 0x7F);
-    v.front() = 0xF0;
-    v.back() = 0xF7;
-    return v;
-}
+std::vector<uint8_t> SysEx(size_t n, uint8_t seed) { return PatternedSysEx(n, seed); }
 
-class RealDrivers : public EngineOnModels {
-protected:
-    template <class F>
-    static bool WaitFor(F done) {
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done();
-    }
-};
+class RealDrivers : public EngineOnModels {};
 
 TEST_P(RealDrivers, TwoRoutesIntoOneOutputBothPlayThroughOneOpen) {
     Assign(0, 0, 0);

@@ -33,10 +33,7 @@ protected:
     // A send gives a wedged output 1.5 s; a loaded machine may need more.
     template <class F>
     static bool WaitFor(F done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done();
+        return EngineOnModels::WaitFor(done, std::chrono::seconds(20));
     }
     // Every header the device holds, and its data, is the engine's own storage (never
     // a stack that is gone). The header is checked before its data pointer is read.

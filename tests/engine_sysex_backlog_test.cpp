@@ -9,13 +9,7 @@
 
 namespace {
 
-std::vector<uint8_t> SysEx(size_t n, uint8_t seed) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 7 + seed) & 0x7F);
-    v.front() = 0xF0;
-    v.back() = 0xF7;
-    return v;
-}
+std::vector<uint8_t> SysEx(size_t n, uint8_t seed) { return PatternedSysEx(n, seed); }
 
 class SysExBacklog : public EngineOnModels {
 protected:
@@ -41,12 +35,10 @@ protected:
         return true;
     }
 
+    // A bank at cable pace takes seconds; a loaded machine may need more.
     template <class F>
     static bool WaitFor(F done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done();
+        return EngineOnModels::WaitFor(done, std::chrono::seconds(20));
     }
 };
 

@@ -16,6 +16,15 @@
 #include "platform/message_box.h"
 #include "platform/virtual/virtual_midi.h"
 
+// A SysEx message of n bytes whose data bytes follow a pattern of its seed.
+inline std::vector<uint8_t> PatternedSysEx(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 5 + seed) & 0x7F);
+    v.front() = 0xF0;
+    v.back() = 0xF7;
+    return v;
+}
+
 struct ShownBox {
     std::string text;
     unsigned type;
@@ -68,6 +77,15 @@ protected:
         settings.routeSettings[r] = RouteSettings{enabled, in, out, 0};
         settings.routeNames[r] = RouteDeviceNames{};  // learnt again at the next start
         settings.CopyStoredToActive();
+    }
+
+    // True once done() holds; false when it still does not after `limit`.
+    template <class F>
+    static bool WaitFor(F done, std::chrono::milliseconds limit = kWait) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
     }
 
     // The worker queues its SysEx buffers once it runs; until then a device drops

@@ -206,6 +206,7 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         m = ForwardedMessage(r, m, transform);
+        StampStage(EngineStage::Send, r, m);
         if (!unusable && out && OutputTakes(i)) SendShortTo(i, out, m);
         ++taken;
     }
@@ -336,6 +337,7 @@ void RouteWorker(void*) {
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
+        StampStage(EngineStage::Awake, -1, 0);
         if (engineRunning == 0 || workerHold.load(std::memory_order_acquire) == 1) break;
         const bool soon = EngineClock::now() - now < kSpinAfterWork;
         PollFlights();

@@ -69,11 +69,13 @@ inline Latency Summarise(std::vector<double>& us) {
 }
 
 // The stages of a forwarded message, from the input callback being called to the
-// message in the virtual output's record: callback -> stored in the ring; ring -> the
-// worker has it (awake, or already awake when it was stored: the later of the two);
-// -> about to be sent; send -> recorded by the device.
-enum StageIndex { kCallbackToRing, kRingToWorker, kWorkerToSend, kSendToRecord, kStages };
-constexpr const char* kStageNames[kStages] = {"callback->ring", "ring->worker", "worker->send", "send->record"};
+// message in the virtual output's record: callback -> stored in the ring; the worker
+// busy with other work until it waits (0 when it was waiting already); the wait until
+// the worker is back (0 when the message came while it was awake); back -> about to be
+// sent; send -> recorded by the device.
+enum StageIndex { kCallbackToRing, kWorkerBusy, kWakeUp, kWorkerToSend, kSendToRecord, kStages };
+constexpr const char* kStageNames[kStages] = {"callback->ring", "worker busy", "wake-up", "awake->send",
+                                              "send->record"};
 
 // Where the slowest 0.1 % of a row's messages spent their time: each stage's time
 // summed over them (microseconds), and how many of them each stage took most of.

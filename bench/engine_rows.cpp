@@ -53,19 +53,20 @@ long SeqOf(uint32_t m, int r, bool tagged, size_t count) {
 // has stopped (those threads done). Made before the row is timed.
 struct StageLog {
     bool tagged = false;
-    std::vector<int64_t> ring[2], worker[2], send[2];
-    int64_t lastAwake = 0;  // the worker's alone
+    // By message: the worker's last wait before its send began (slept) and ended (awake).
+    std::vector<int64_t> ring[2], slept[2], awake[2], send[2];
+    int64_t lastSleep = 0, lastAwake = 0;  // the worker's alone
 
     void Reset(size_t count, bool tag) {
         tagged = tag;
-        lastAwake = 0;
+        lastSleep = lastAwake = 0;
         for (int r = 0; r < 2; ++r)
-            for (auto* v : {&ring[r], &worker[r], &send[r]}) v->assign(count, 0);
+            for (auto* v : {&ring[r], &slept[r], &awake[r], &send[r]}) v->assign(count, 0);
     }
     void Stamp(EngineStage stage, int r, uint32_t m) {
         const int64_t now = NowNs();
-        if (stage == EngineStage::Awake) {
-            lastAwake = now;
+        if (stage == EngineStage::Sleep || stage == EngineStage::Awake) {
+            (stage == EngineStage::Sleep ? lastSleep : lastAwake) = now;
             return;
         }
         const long seq = SeqOf(m, r, tagged, ring[0].size());
@@ -74,7 +75,8 @@ struct StageLog {
             ring[r][seq] = now;
         } else {
             send[r][seq] = now;
-            worker[r][seq] = lastAwake;
+            slept[r][seq] = lastSleep;
+            awake[r][seq] = lastAwake;
         }
     }
 };
@@ -172,12 +174,17 @@ int64_t Collect(const std::vector<midi::VirtualMidi::OutEvent>& record, size_t o
         lastNs = e.timeNs;
         if (static_cast<size_t>(seq) >= calls.size()) continue;
         us.push_back(static_cast<double>(e.timeNs - calls[seq]) / 1000.0);
+        // The message waited for the worker to finish other work from its store until
+        // the worker's wait began, and for the wake-up from then (or from the store)
+        // until it was back; none of either when it came while the worker was awake.
         const int64_t ring = stageLog.ring[r][seq], send = stageLog.send[r][seq];
-        const int64_t worker = std::max(ring, stageLog.worker[r][seq]);
-        Stages st = {-1, 0, 0, 0};  // -1: a stamp is missing
+        const int64_t awake = std::max(ring, stageLog.awake[r][seq]);
+        const int64_t waits = std::min(awake, std::max(ring, stageLog.slept[r][seq]));
+        Stages st = {-1, 0, 0, 0, 0};  // -1: a stamp is missing
+        auto span = [](int64_t from, int64_t to) { return static_cast<double>(to - from) / 1000.0; };
         if (ring && send)
-            st = {static_cast<double>(ring - calls[seq]) / 1000.0, static_cast<double>(worker - ring) / 1000.0,
-                  static_cast<double>(send - worker) / 1000.0, static_cast<double>(e.timeNs - send) / 1000.0};
+            st = {span(calls[seq], ring), span(ring, waits), span(waits, awake), span(awake, send),
+                  span(send, e.timeNs)};
         stages.push_back(st);
     }
     return lastNs;
@@ -382,6 +389,7 @@ void HandoffCallback(midi::InHandle, uint32_t msg, uintptr_t instance, uintptr_t
 
 void HandoffConsumer(DeviceHandoff& h) {
     for (;;) {
+        stageLog.Stamp(EngineStage::Sleep, -1, 0);
         h.wake.Wait(platform::kForever);
         stageLog.Stamp(EngineStage::Awake, -1, 0);
         const bool done = h.done.load(std::memory_order_acquire);

@@ -307,6 +307,7 @@ void RouteWorker(void*) {
         const bool keepsTime = metronomeOn == 1 && MetronomeOutputUsable() && !tickWaits;
         if (keepsTime && wakeEvent.Precise() == platform::PreciseWait::Off) wakeEvent.EnablePrecise();
         if (!keepsTime && wakeEvent.Precise() != platform::PreciseWait::Off) wakeEvent.DisablePrecise();
+        StampStage(EngineStage::Sleep, -1, 0);
         if (!wakeEvent.Wait(WorkerWait(platform::TickCount(), lastTickTime, keepsTime, EngineSettings().mTempo,
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);

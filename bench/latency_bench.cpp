@@ -314,7 +314,8 @@ SysExSection RunSysExSection(const Options& o) {
     }
     PrintRow(kClassicCase, "no SysEx", sec.without, nullptr);
     PrintRow(kClassicCase, "SysEx", sec.with, &sec.without);
-    PrintStages("Stages, route 1", {{kClassicCase.rate, "no SysEx", &sec.without}, {kClassicCase.rate, "SysEx", &sec.with}});
+    PrintStages("Stages, route 1",
+                {{kClassicCase.rate, "no SysEx", &sec.without}, {kClassicCase.rate, "SysEx", &sec.with}});
     std::string each;
     uint64_t dropped = 0;
     for (const auto& r : sec.sysExRuns) {
@@ -357,7 +358,8 @@ SharedSection RunSharedSection(const Options& o, const Row* bare) {
     }
     PrintRow(kClassicCase, "route 1", sec.route[0], bare);
     PrintRow(kClassicCase, "route 2", sec.route[1], bare);
-    PrintStages("Stages", {{kClassicCase.rate, "route 1", &sec.route[0]}, {kClassicCase.rate, "route 2", &sec.route[1]}});
+    PrintStages("Stages",
+                {{kClassicCase.rate, "route 1", &sec.route[0]}, {kClassicCase.rate, "route 2", &sec.route[1]}});
     return sec;
 }
 

@@ -1,9 +1,8 @@
-// The worker thread: SysEx buffers first, then both rings, then the metronome; and
+// The worker thread: each route's SysEx buffers and then its ring, then the metronome; and
 // the long messages it has in flight, which it never waits for.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"

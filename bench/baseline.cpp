@@ -85,7 +85,7 @@ LatencyRun RunHandoff(double rate, size_t count, size_t burst, uint32_t waitMs) 
     LatencyRun run;
     run.sent = count;
     run.received = latencyUs.size();
-    run.lost = run.sent - run.received;
+    run.lost = static_cast<int64_t>(run.sent) - static_cast<int64_t>(run.received);
     run.reordered = reordered;
     run.ringDrops = h->drops.load();
     run.throughput = Throughput(run.received, startNs, lastNs, rate, burst);

@@ -68,15 +68,43 @@ inline Latency Summarise(std::vector<double>& us) {
     return l;
 }
 
+// The stages of a forwarded message, from the input callback being called to the
+// message in the virtual output's record: callback -> stored in the ring; the worker
+// busy with other work until it waits (0 when it was waiting already); the wait until
+// the worker is back (0 when the message came while it was awake); back -> about to be
+// sent; send -> recorded by the device.
+enum StageIndex { kCallbackToRing, kWorkerBusy, kWakeUp, kWorkerToSend, kSendToRecord, kStages };
+constexpr const char* kStageNames[kStages] = {"callback->ring", "worker busy", "wake-up", "awake->send",
+                                              "send->record"};
+
+// Where the slowest 0.1 % of a row's messages spent their time: each stage's time
+// summed over them (microseconds), and how many of them each stage took most of.
+struct StageBreakdown {
+    size_t slow = 0;
+    double sumUs[kStages] = {};
+    size_t dominant[kStages] = {};
+
+    void Add(const StageBreakdown& o) {
+        slow += o.slow;
+        for (int k = 0; k < kStages; ++k) {
+            sumUs[k] += o.sumUs[k];
+            dominant[k] += o.dominant[k];
+        }
+    }
+};
+
 // One run of a latency row, engine or baseline.
 struct LatencyRun {
-    size_t sent = 0, received = 0, lost = 0, reordered = 0;
+    size_t sent = 0, received = 0, reordered = 0;
+    // Signed: more received than sent means something not fed was counted.
+    int64_t lost = 0;
     uint64_t ringDrops = 0;  // refused because the consumer had not made room
     // Messages per second (per route) that came through, from the start of feeding to
     // the last one out: below the rate fed when some stage could not keep up, which
     // the latency, counted from the callback on, does not show.
     double throughput = 0;
     Latency latency;
+    StageBreakdown stages;  // rows that stamp their stages
 };
 
 // The last burst is fed one burst spacing before the nominal end of the run; counting

@@ -1,6 +1,9 @@
 #include "bench/engine_rows.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <memory>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -31,8 +34,76 @@ uint32_t Decode(uint32_t m) {
 constexpr uint32_t kRouteShift = 19;
 constexpr uint32_t kTaggedSeqMask = (1u << kRouteShift) - 1;
 
-// StopRoutes sends All Sound Off on all sixteen channels of each open output.
-constexpr size_t kStopMessages = 16;
+// Route r's sequence number of message m, or -1 when m is none of the messages fed:
+// not one of the four kinds, or past the `count` fed. A stop's pedal releases and All
+// Sound Off are controllers too, so the record is read only up to where the stop began.
+long SeqOf(uint32_t m, int r, bool tagged, size_t count) {
+    const uint32_t kind = (m >> 4) & 0x0F;
+    if ((m >> 24) != 0 || (kind != 0xA && kind != 0xB && kind != 0xD && kind != 0xE)) return -1;
+    uint32_t seq = Decode(m);
+    if (tagged) {
+        if ((seq >> kRouteShift) != static_cast<uint32_t>(r)) return -1;
+        seq &= kTaggedSeqMask;
+    }
+    return seq < count ? static_cast<long>(seq) : -1;
+}
+
+// The stage stamps of one row, by route and sequence number: the ring's from the
+// callbacks' threads, the worker's and the send's from the worker; read once the row
+// has stopped (those threads done). Made before the row is timed.
+struct StageLog {
+    bool tagged = false;
+    // By message: the worker's last wait before its send began (slept) and ended (awake).
+    std::vector<int64_t> ring[2], slept[2], awake[2], send[2];
+    int64_t lastSleep = 0, lastAwake = 0;  // the worker's alone
+
+    void Reset(size_t count, bool tag) {
+        tagged = tag;
+        lastSleep = lastAwake = 0;
+        for (int r = 0; r < 2; ++r)
+            for (auto* v : {&ring[r], &slept[r], &awake[r], &send[r]}) v->assign(count, 0);
+    }
+    void Stamp(EngineStage stage, int r, uint32_t m) {
+        const int64_t now = NowNs();
+        if (stage == EngineStage::Sleep || stage == EngineStage::Awake) {
+            (stage == EngineStage::Sleep ? lastSleep : lastAwake) = now;
+            return;
+        }
+        const long seq = SeqOf(m, r, tagged, ring[0].size());
+        if (seq < 0 || r < 0 || r > 1) return;
+        if (stage == EngineStage::Ring) {
+            ring[r][seq] = now;
+        } else {
+            send[r][seq] = now;
+            slept[r][seq] = lastSleep;
+            awake[r][seq] = lastAwake;
+        }
+    }
+};
+StageLog stageLog;
+
+void StampHook(EngineStage stage, int r, uint32_t m) { stageLog.Stamp(stage, r, m); }
+
+using Stages = std::array<double, kStages>;
+
+// The slowest 0.1 % of `us` (before Summarise sorts it) and their stages.
+StageBreakdown Slowest(const std::vector<double>& us, const std::vector<Stages>& stages) {
+    StageBreakdown b;
+    std::vector<double> sorted = us;
+    std::sort(sorted.begin(), sorted.end());
+    const double threshold = Pct(sorted, 99.9);
+    for (size_t k = 0; k < us.size() && k < stages.size(); ++k) {
+        if (us[k] < threshold || stages[k][0] < 0) continue;
+        ++b.slow;
+        int most = 0;
+        for (int s = 0; s < kStages; ++s) {
+            b.sumUs[s] += stages[k][s];
+            if (stages[k][s] > stages[k][most]) most = s;
+        }
+        ++b.dominant[most];
+    }
+    return b;
+}
 
 // The devices and settings one row runs on. The engine keeps pointers to both (the
 // backend, the bound settings), so they are handed to it here and taken back before
@@ -82,29 +153,63 @@ void WaitForOutput(const midi::VirtualMidi& dev, uint32_t o, size_t count, int s
     }
 }
 
-// Reads route r's short messages in the first `ours` events of its output's record
-// against its input's callback log. With `tagged`, the record holds both routes'
-// messages and only those that carry route r are its. Returns the stamp of its last
-// forwarded message (0 if none).
-int64_t Collect(const std::vector<midi::VirtualMidi::OutEvent>& record, size_t ours, uint32_t r, bool tagged,
-                const std::vector<int64_t>& calls, LatencyRun& run, std::vector<double>& latencyUs) {
+// Reads route r's messages in the first `ours` events of its output's record (those
+// recorded before the stop began) against its input's callback log and the stage
+// stamps; only messages fed count. With `tagged`, the record holds both routes'
+// messages and only those that carry route r are its. Adds each message's latency and
+// stages to us and stages. Returns the stamp of its last forwarded message (0 if none).
+int64_t Collect(const std::vector<midi::VirtualMidi::OutEvent>& record, size_t ours, int r, bool tagged, size_t count,
+                const std::vector<int64_t>& calls, LatencyRun& run, std::vector<double>& us,
+                std::vector<Stages>& stages) {
     long last = -1;
     int64_t lastNs = 0;
     for (size_t k = 0; k < ours && k < record.size(); ++k) {
         const auto& e = record[k];
         if (e.isLong) continue;
-        uint32_t seq = Decode(e.shortMsg);
-        if (tagged) {
-            if ((seq >> kRouteShift) != r) continue;
-            seq &= kTaggedSeqMask;
-        }
-        if (static_cast<long>(seq) <= last) ++run.reordered;
-        last = static_cast<long>(seq);
+        const long seq = SeqOf(e.shortMsg, r, tagged, count);
+        if (seq < 0) continue;
+        if (seq <= last) ++run.reordered;
+        last = seq;
         ++run.received;
         lastNs = e.timeNs;
-        if (seq < calls.size()) latencyUs.push_back(static_cast<double>(e.timeNs - calls[seq]) / 1000.0);
+        if (static_cast<size_t>(seq) >= calls.size()) continue;
+        us.push_back(static_cast<double>(e.timeNs - calls[seq]) / 1000.0);
+        // The message waited for the worker to finish other work from its store until
+        // the worker's wait began, and for the wake-up from then (or from the store)
+        // until it was back; none of either when it came while the worker was awake.
+        const int64_t ring = stageLog.ring[r][seq], send = stageLog.send[r][seq];
+        const int64_t awake = std::max(ring, stageLog.awake[r][seq]);
+        const int64_t waits = std::min(awake, std::max(ring, stageLog.slept[r][seq]));
+        Stages st = {-1, 0, 0, 0, 0};  // -1: a stamp is missing
+        auto span = [](int64_t from, int64_t to) { return static_cast<double>(to - from) / 1000.0; };
+        if (ring && send)
+            st = {span(calls[seq], ring), span(ring, waits), span(waits, awake), span(awake, send),
+                  span(send, e.timeNs)};
+        stages.push_back(st);
     }
     return lastNs;
+}
+
+// Route r's run from its part of the record, its latencies and stages added to the
+// row's (all, allStages) too.
+LatencyRun RouteRun(const std::vector<midi::VirtualMidi::OutEvent>& record, size_t ours, int r, bool tagged,
+                    size_t count, const std::vector<int64_t>& calls, int64_t startNs, double rate, size_t burst,
+                    std::vector<double>& all, std::vector<Stages>& allStages, int64_t& lastNs) {
+    LatencyRun run;
+    std::vector<double> us;
+    std::vector<Stages> stages;
+    us.reserve(count);
+    stages.reserve(count);
+    const int64_t last = Collect(record, ours, r, tagged, count, calls, run, us, stages);
+    run.sent = count;
+    run.lost = static_cast<int64_t>(run.sent) - static_cast<int64_t>(run.received);
+    run.throughput = Throughput(run.received, startNs, last, rate, burst);
+    run.stages = Slowest(us, stages);
+    all.insert(all.end(), us.begin(), us.end());
+    allStages.insert(allStages.end(), stages.begin(), stages.end());
+    lastNs = std::max(lastNs, last);
+    run.latency = Summarise(us);
+    return run;
 }
 
 // The n-th SysEx message fed: F0, its number in two data bytes, a pattern that differs
@@ -174,6 +279,8 @@ EngineRun RunEngine(const EngineSetup& setup, double rate, size_t count, size_t 
     // The engine counts drops for its whole life, not per start.
     uint64_t dropsBefore[2] = {ringDrops[0].load(), ringDrops[1].load()};
     const uint64_t sysExDropsBefore = dev.InDropCounts(1).sysExBytes;
+    stageLog.Reset(count, tagged);
+    SetStageHook(StampHook);
     StartRoutes();
     WaitForSysExBuffers(dev, routes);
     const int64_t startNs = NowNs();
@@ -205,32 +312,28 @@ EngineRun RunEngine(const EngineSetup& setup, double rate, size_t count, size_t 
     if (sysEx) WaitForOutput(dev, static_cast<uint32_t>(setup.out[1]), sysExMessages.size(), 2);
     EngineRun res;
     for (int r = 0; r < routes; ++r) res.route[r].ringDrops = ringDrops[r].load() - dropsBefore[r];
+    // What is recorded from here on is the stop's (note-offs for keys the messages
+    // fed left down, pedal releases, All Sound Off), not forwarded.
+    size_t ours[2];
+    for (uint32_t o = 0; o < 2; ++o) ours[o] = dev.OutRecordSize(o);
     StopRoutes();
+    SetStageHook(nullptr);
 
     std::vector<midi::VirtualMidi::OutEvent> records[2];
-    size_t ours[2] = {0, 0};
-    for (uint32_t o = 0; o < 2; ++o) {
-        records[o] = dev.OutRecord(o);
-        ours[o] = records[o].size() >= kStopMessages ? records[o].size() - kStopMessages : 0;
-    }
+    for (uint32_t o = 0; o < 2; ++o) records[o] = dev.OutRecord(o);
     std::vector<double> allUs;
+    std::vector<Stages> allStages;
     allUs.reserve(count * static_cast<size_t>(feeding));
+    allStages.reserve(count * static_cast<size_t>(feeding));
     int64_t allLastNs = 0;
     for (int r = 0; r < routes; ++r) {
         if (!fed[r]) continue;
         LatencyRun& run = res.route[r];
+        const uint64_t drops = run.ringDrops;
         const int o = setup.out[r];
-        std::vector<double> us;
-        us.reserve(count);
-        const int64_t lastNs = Collect(records[o], ours[o], static_cast<uint32_t>(r), tagged,
-                                       dev.CallbackLog(static_cast<uint32_t>(r)), run, us);
-        run.sent = count;
-        run.lost = run.sent - run.received;
-        run.throughput = Throughput(run.received, startNs, lastNs, rate, burst);
-        allUs.insert(allUs.end(), us.begin(), us.end());
-        allLastNs = std::max(allLastNs, lastNs);
-        run.latency = Summarise(us);
-
+        run = RouteRun(records[o], ours[o], r, tagged, count, dev.CallbackLog(static_cast<uint32_t>(r)), startNs, rate,
+                       burst, allUs, allStages, allLastNs);
+        run.ringDrops = drops;
         res.all.sent += run.sent;
         res.all.received += run.received;
         res.all.lost += run.lost;
@@ -238,6 +341,7 @@ EngineRun RunEngine(const EngineSetup& setup, double rate, size_t count, size_t 
         res.all.ringDrops += run.ringDrops;
     }
     res.all.throughput = Throughput(res.all.received / static_cast<size_t>(feeding), startNs, allLastNs, rate, burst);
+    res.all.stages = Slowest(allUs, allStages);
     res.all.latency = Summarise(allUs);
     if (sysEx) {
         res.sysExFed = sysExMessages.size();
@@ -252,6 +356,93 @@ LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst) {
     EngineSetup setup;
     setup.routes = routes;
     return RunEngine(setup, rate, count, burst).all;
+}
+
+namespace {
+
+// The engine's input callback and worker at their barest, on the same virtual devices:
+// the callback stores the message in a ring and pulses; the consumer waits with no
+// time-out, drains and sends each message to the output. What is left of a row's
+// time here is the devices' and the machine's.
+struct DeviceHandoff {
+    uint32_t slots[kRingSize];
+    std::atomic<uint32_t> write{0};
+    std::atomic<uint32_t> read{0};
+    std::atomic<bool> done{false};
+    platform::WakeEvent wake;
+    midi::VirtualMidi* dev = nullptr;
+    midi::OutHandle out = nullptr;
+};
+
+void HandoffCallback(midi::InHandle, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t) {
+    if (msg != midi::kMimData) return;
+    DeviceHandoff& h = *reinterpret_cast<DeviceHandoff*>(instance);
+    const uint32_t w = h.write.load(std::memory_order_relaxed);
+    const uint32_t next = (w + 1) & (kRingSize - 1);
+    if (next != h.read.load(std::memory_order_acquire)) {  // else dropped, and counted lost
+        h.slots[w] = static_cast<uint32_t>(param1);
+        h.write.store(next, std::memory_order_release);
+        stageLog.Stamp(EngineStage::Ring, 0, static_cast<uint32_t>(param1));
+    }
+    h.wake.Pulse();
+}
+
+void HandoffConsumer(DeviceHandoff& h) {
+    for (;;) {
+        stageLog.Stamp(EngineStage::Sleep, -1, 0);
+        h.wake.Wait(platform::kForever);
+        stageLog.Stamp(EngineStage::Awake, -1, 0);
+        const bool done = h.done.load(std::memory_order_acquire);
+        const uint32_t end = h.write.load(std::memory_order_acquire);
+        uint32_t r = h.read.load(std::memory_order_relaxed);
+        while (r != end) {
+            const uint32_t m = h.slots[r];
+            r = (r + 1) & (kRingSize - 1);
+            h.read.store(r, std::memory_order_release);
+            stageLog.Stamp(EngineStage::Send, 0, m);
+            h.dev->OutShortMsg(h.out, m);
+        }
+        if (done) return;
+    }
+}
+
+}  // namespace
+
+LatencyRun RunDeviceHandoff(double rate, size_t count, size_t burst) {
+    midi::VirtualMidi dev(midi::VirtualMidi::Config{{"In A"}, {"Out A"}});
+    auto h = std::make_unique<DeviceHandoff>();
+    h->dev = &dev;
+    h->wake.Create();
+    dev.EnableCallbackLog(0, count);
+    dev.ReserveOutRecord(0, count + 64, 0);
+    stageLog.Reset(count, false);
+    midi::InHandle in = nullptr;
+    LatencyRun run;
+    if (dev.InOpen(&in, 0, HandoffCallback, reinterpret_cast<uintptr_t>(h.get()), midi::kCallbackFunction) !=
+            midi::kNoError ||
+        dev.OutOpen(&h->out, 0, nullptr, 0) != midi::kNoError)
+        return run;
+    dev.InStart(in);
+    std::thread consumer(HandoffConsumer, std::ref(*h));
+    const int64_t startNs = NowNs();
+    std::thread feeder([&dev, count, rate, burst] {
+        Pace(count, rate, burst, [&dev](size_t i) { dev.SendShort(0, Encode(static_cast<uint32_t>(i))); });
+    });
+    feeder.join();
+    WaitForOutput(dev, 0, count);
+    const size_t ours = dev.OutRecordSize(0);
+    h->done.store(true, std::memory_order_release);
+    h->wake.Pulse();
+    consumer.join();
+    dev.InStop(in);
+    dev.InReset(in);
+    dev.InClose(in);
+    dev.OutClose(h->out);
+    std::vector<double> us;
+    std::vector<Stages> stages;
+    int64_t lastNs = 0;
+    return RouteRun(dev.OutRecord(0), ours, 0, false, count, dev.CallbackLog(0), startNs, rate, burst, us, stages,
+                    lastNs);
 }
 
 MetronomeRun RunMetronome(int tempo, size_t intervals) {

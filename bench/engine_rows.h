@@ -43,6 +43,11 @@ constexpr size_t kMaxSequence = size_t(1) << 20;
 // `routes` routes (1 or 2) on the ideal model, each fed, each to its own output.
 LatencyRun RunEngine(int routes, double rate, size_t count, size_t burst);
 
+// The same pacing and devices as a one-route row, without the engine: a callback
+// that stores into a ring and pulses, and a consumer that waits with no time-out and
+// sends each message on, stage stamps and all.
+LatencyRun RunDeviceHandoff(double rate, size_t count, size_t burst);
+
 struct MetronomeRun {
     int tempo = 0;
     size_t requested = 0;      // beat intervals asked for

@@ -183,6 +183,13 @@ bool HealRoutes(bool reopenAll);
 // time-out, so whoever switches the metronome on calls this after setting metronomeOn;
 // every other setting takes effect from the next message or beat.
 void WakeWorker();
+// Where a forwarded short message is on its way, for a benchmark that stamps each
+// stage to see where the slowest messages spend their time: stored in its route's ring
+// (on the callback's thread), the worker about to wait and back from its wait (route
+// -1, no message), and the message about to be sent. Null in the program, where each
+// stage then costs one relaxed load; set only while no route runs.
+enum class EngineStage { Ring, Sleep, Awake, Send };
+void SetStageHook(void (*hook)(EngineStage stage, int route, uint32_t message));
 void MidiInCallback1(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 void MidiInCallback2(midi::InHandle h, uint32_t msg, uintptr_t instance, uintptr_t param1, uintptr_t param2);
 void RouteWorker(void* parameter);

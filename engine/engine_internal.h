@@ -11,6 +11,11 @@ using EngineClock = std::chrono::steady_clock;
 
 // Calls the hook set by SetBeforeOpenHook, if any (nothing missing without one).
 MissingDevices RunBeforeOpenHook(const HeldDevices& held);
+// Calls the hook set by SetStageHook, if any.
+extern std::atomic<void (*)(EngineStage, int, uint32_t)> stageHook;
+inline void StampStage(EngineStage stage, int route, uint32_t message) {
+    if (auto hook = stageHook.load(std::memory_order_relaxed)) hook(stage, route, message);
+}
 
 // ---- devices that go -------------------------------------------------------------
 // A device that answers kNoDriver (removed) or kError (its driver failed) is gone.

@@ -87,6 +87,7 @@ inline void ReceiveInput(int r, uint32_t msg, uintptr_t param1) {
     }
     inputRing[r][w] = static_cast<uint32_t>(param1);
     ringWrite[r].store(next, std::memory_order_release);  // publishes the entry
+    StampStage(EngineStage::Ring, r, static_cast<uint32_t>(param1));
     wakeEvent.Pulse();
 }
 

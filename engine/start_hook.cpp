@@ -1,5 +1,6 @@
 // What the program does first whenever the routes open (routes follow their devices
-// by name there): kept apart from the engine, which only calls it.
+// by name there), and the benchmark's stage stamps: kept apart from the engine, which
+// only calls them.
 #include <atomic>
 
 #include "engine/engine.h"
@@ -8,6 +9,10 @@
 namespace {
 std::atomic<MissingDevices (*)(const HeldDevices&)> beforeOpen{nullptr};
 }  // namespace
+
+std::atomic<void (*)(EngineStage, int, uint32_t)> stageHook{nullptr};
+
+void SetStageHook(void (*hook)(EngineStage, int, uint32_t)) { stageHook.store(hook, std::memory_order_relaxed); }
 
 void SetBeforeOpenHook(MissingDevices (*hook)(const HeldDevices&)) { beforeOpen.store(hook, std::memory_order_release); }
 

@@ -1,11 +1,10 @@
-// The worker thread: SysEx buffers first, then both rings, then the metronome; and
+// The worker thread: each route's SysEx buffers and then its ring, then the metronome; and
 // the long messages it has in flight, which it never waits for.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
@@ -332,6 +331,7 @@ uint32_t DrainRing(int r) {
         // finds the room it needs.
         ringRead[r].store(read, std::memory_order_release);
         m = ForwardedMessage(r, m, transform);
+        StampStage(EngineStage::Send, r, m);
         if (!unusable && out && OutputTakes(i)) {
             SendShortTo(i, out, m);
             if (TapOn()) TapShort(kTapWorker, TapSource::Out, r, m);
@@ -385,36 +385,12 @@ bool MetronomeOutputUsable() {
 }
 
 // ---- waiting --------------------------------------------------------------------
-// In a dense stream (a chord, a controller sweep, a fast sequence) the next message
-// follows within microseconds. Watching the event for a short while before going to
-// sleep then saves the scheduler's wake-up latency, which on a busy two-core machine
-// reaches milliseconds. It spins with the processor's pause hint rather than
-// yielding: a yielding thread is at the scheduler's mercy again, which is what the
-// spin is there to avoid. But a spin that ends without a message only costs: a thread
-// that has just burnt its slice is woken later (measured here: 1 000 messages a
-// second, one every millisecond, reached the output 57 us after their callback with a
-// spin after each, 10 us without). So the worker spins only while the stream is dense,
-// that is while its last wake-up came within the spin's length of the work before it;
-// an idle worker, or one fed at a player's pace, sleeps at once.
-constexpr auto kSpinAfterWork = std::chrono::microseconds(200);
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
-
-bool SpinForWake() {
-    const auto deadline = EngineClock::now() + kSpinAfterWork;
-    do {
-        if (wakeEvent.TryConsume()) return true;
-        CpuRelax();
-    } while (EngineClock::now() < deadline);
-    return false;
-}
-
+// The worker sleeps on the wake event whenever it has nothing to do, also in a dense
+// stream: it never spins for the next message. A spin saves the scheduler's wake-up
+// only while a core is free for it; on a busy two-core machine a thread that has burnt
+// its time watching the event is the one the scheduler makes wait, at its next wake-up
+// or in the middle of the spin, for up to a whole time slice: stalls of 0.3 to 1 ms
+// that a consumer which sleeps at once does not have.
 uint32_t MillisUntil(EngineClock::time_point t, EngineClock::time_point now) {
     if (t <= now) return 0;
     // Rounded up: a wait that ends just short of a deadline would only wait again.
@@ -511,7 +487,6 @@ void RouteWorker(void*) {
         held[i] = inFlight[i] = false;
         openFor[i] = -1;
     }
-    bool dense = false;      // the last wake-up came within kSpinAfterWork of work
     bool tickWaits = false;  // a tick is due but its output cannot take it yet
     for (;;) {
         if (!HonourHold()) break;
@@ -524,23 +499,25 @@ void RouteWorker(void*) {
         const bool keepsTime = metronomeOn == 1 && MetronomeOutputUsable() && !tickWaits;
         if (keepsTime && wakeEvent.Precise() == platform::PreciseWait::Off) wakeEvent.EnablePrecise();
         if (!keepsTime && wakeEvent.Precise() != platform::PreciseWait::Off) wakeEvent.DisablePrecise();
-        if (!(dense && SpinForWake()) &&
-            !wakeEvent.Wait(WorkerWait(platform::TickCount(), lastTickTime, keepsTime, EngineSettings().mTempo,
+        StampStage(EngineStage::Sleep, -1, 0);
+        if (!wakeEvent.Wait(WorkerWait(platform::TickCount(), lastTickTime, keepsTime, EngineSettings().mTempo,
                                        WaitBound(now))))
             workerTimeouts.fetch_add(1, std::memory_order_relaxed);
         workerWakeups.fetch_add(1, std::memory_order_relaxed);
+        StampStage(EngineStage::Awake, -1, 0);
         if (engineRunning == 0 || !HonourHold()) break;
-        const bool soon = EngineClock::now() - now < kSpinAfterWork;
         PollFlights();
         EndStalledMessages(EngineClock::now());
-        // SysEx buffers first, route 1 before route 2; then the short messages that came
-        // before each route's oldest waiting SysEx message; then that message.
-        bool busy = false;
-        for (int r = 0; r < 2; ++r) busy |= TakeSysEx(r);
-        for (int r = 0; r < 2; ++r) SendPendingRelease(r);
-        busy |= DrainRing(0) + DrainRing(1) > 0;
-        for (int r = 0; r < 2; ++r) busy |= SendGathered(r);
-        dense = busy && soon;
+        // Per route, route 1 before route 2: its SysEx buffers first, then its short
+        // messages that came before its oldest waiting SysEx message, then that message.
+        // A route's short messages never wait for the other route's SysEx work (buffers
+        // given back to its input, a long message started), whose device calls may block.
+        for (int r = 0; r < 2; ++r) {
+            TakeSysEx(r);
+            SendPendingRelease(r);
+            DrainRing(r);
+            SendGathered(r);
+        }
         tickWaits = !RunMetronome();
     }
     // Bytes a device may still read stay ours until it is done with them.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/shut_down.h"
 #include "app/test_control.h"
 #include "dialogs/control_panel_dlg.h"
 #include "dialogs/port_setup_dlg.h"

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "store/preset_table.h"
 #include "tray/tray_wnd.h"
 #include "ui/winapp.h"

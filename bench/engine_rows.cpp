@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/virtual/virtual_midi.h"

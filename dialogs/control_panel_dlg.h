@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "ui/dialog.h"
 
 class CControlPanelDlg : public CDialog {

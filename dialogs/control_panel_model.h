@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 
 namespace controlpanel {
 

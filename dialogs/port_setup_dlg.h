@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "dialogs/port_setup_model.h"
 #include "store/preset_table.h"
 #include "ui/dialog.h"

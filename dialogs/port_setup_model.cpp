@@ -1,6 +1,6 @@
 #include "dialogs/port_setup_model.h"
 
-#include "app/device_names.h"
+#include "settings/device_names.h"
 #include "engine/engine.h"
 #include "platform/cp932.h"
 #include "platform/message_box.h"

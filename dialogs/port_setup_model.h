@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "res/resource.h"
 #include "store/preset_table.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The settings the program keeps, as plain data, at the lowest layer that reads them:
-// the application object owns them (app/settings_model.h, CKavoApp derives from them),
+// the application object owns them (settings/settings_model.h, CKavoApp derives from them),
 // the store saves and loads them, and the engine reads the active assignment, Port and
 // the metronome fields from the ones it is bound to. Host tests and kavo-thru make
 // their own. Field names are the registry value names that store them.

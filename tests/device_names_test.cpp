@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/device_names.h"
+#include "settings/device_names.h"
 #include "dialogs/port_setup_model.h"
 #include "platform/registry.h"
 #include "store/preset_names.h"

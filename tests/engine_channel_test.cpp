@@ -2,7 +2,7 @@
 // chosen channel, "ALL" (or a stored value outside 0..16) leaves each on its own, and a
 // note-off or sustain pedal follows its note-on or pedal-down to the channel and key it
 // went out on, whatever the panel names by then.
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "dialogs/control_panel_model.h"
 #include "engine/engine_internal.h"
 #include "tests/engine_test_support.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"

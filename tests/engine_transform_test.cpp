@@ -1,7 +1,7 @@
 // Velocity curve and transpose: the pure rules the worker applies per message.
 #include <gtest/gtest.h>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "engine/engine.h"
 
 namespace {

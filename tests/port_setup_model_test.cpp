@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/device_names.h"
+#include "settings/device_names.h"
 #include "dialogs/port_setup_model.h"
 #include "engine/engine.h"
 #include "platform/message_box.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "app/settings_model.h"
+#include "app/shut_down.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "platform/registry.h"
 #include "store/settings_store.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 
 namespace {
 

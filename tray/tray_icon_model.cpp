@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "platform/cp932.h"
 
 const char* const kTipWaitingWord = "接続待ち: ";

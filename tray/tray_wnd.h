@@ -5,7 +5,7 @@
 // only.
 #include <windows.h>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "store/preset_table.h"
 #include "tray/heal_schedule.h"
 #include "ui/wnd.h"
@@ -28,7 +28,7 @@ extern CDialog* monitorDlg;
 
 // What the window works on: the application's settings and presets, and the makers of
 // the dialogs (a null maker: that command opens nothing). Kavo2.exe links its
-// application object in (tray_app_links.cpp); tests link their own.
+// application object in (app/tray_app_links.cpp); tests link their own.
 // Gives the hidden window Kavo2.exe's application object and dialogs; defined in the
 // executable only (the Windows tests give the window settings and dialogs of their own).
 void LinkTrayWndToApp();

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "engine/engine.h"
 #include "platform/message_box.h"
 #include "platform/virtual/virtual_midi.h"

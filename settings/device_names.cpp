@@ -1,4 +1,4 @@
-#include "app/device_names.h"
+#include "settings/device_names.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 #include "engine/engine.h"
 
 // The names of the present input (output) devices, in device order. A device whose

@@ -1,6 +1,6 @@
-#include "app/settings_model.h"
+#include "settings/settings_model.h"
 
-#include "app/device_names.h"
+#include "settings/device_names.h"
 #include "engine/engine.h"
 
 namespace {
@@ -30,13 +30,4 @@ void SeedEngine(KavoSettings& s) {
     BuildVelocityTable(s.vSens, s.vOffset);
     transposeSemitones = TransposeSemitonesFor(s.tOctave);
     engineRunning = 0;
-}
-
-std::vector<ShutDownStep> ShutDownSteps(bool sessionEnding, bool engineRunning, bool cleanup) {
-    std::vector<ShutDownStep> steps;
-    if (cleanup && sessionEnding) steps.push_back(ShutDownStep::SaveSettings);
-    if (engineRunning) steps.push_back(ShutDownStep::StopRoutes);
-    if (cleanup && !sessionEnding) steps.push_back(ShutDownStep::SaveSettings);
-    if (cleanup) steps.push_back(ShutDownStep::RemoveIcon);
-    return steps;
 }

@@ -1,5 +1,8 @@
 #pragma once
-// What the engine's own files share beyond engine.h.
+// What the engine's own files share beyond engine.h. They call one way, a file knowing
+// nothing of those that use it: routes, then worker, then output, held_notes and
+// metronome, then transforms, monitor_tap and start_hook, and engine_state (the shared
+// state: handles, rings, output locks, losses) at the bottom.
 #include <atomic>
 #include <chrono>
 #include <cstddef>

@@ -9,8 +9,6 @@
 #include "engine/monitor_tap.h"
 #include "platform/message_box.h"
 
-std::recursive_mutex outputLock[2];
-Relaxed<int32_t> outputUnusable[2];
 LongBuffer* outputBuffer[2];
 LongBuffer* parkedBuffer[2];
 platform::WakeEvent longDoneEvent;
@@ -59,21 +57,6 @@ void SendOnAllChannels(uint32_t base) {
 
 }  // namespace
 
-Relaxed<int32_t> sharedOutputOwner{0};
-std::atomic<int32_t> outputWanted[2];
-
-UiOutputHold::UiOutputHold(int i) : i_(i) {
-    outputWanted[i].fetch_add(1, std::memory_order_relaxed);
-    outputLock[i].lock();
-    outputWanted[i].fetch_sub(1, std::memory_order_relaxed);
-}
-
-UiOutputHold::~UiOutputHold() { outputLock[i_].unlock(); }
-
-int OutputIndex(int route) {
-    return routeOut[route] && routeOut[0] == routeOut[1] ? sharedOutputOwner.load() : route;
-}
-
 void OutputCallback(midi::OutHandle, uint32_t msg, uintptr_t, uintptr_t, uintptr_t) {
     if (msg != midi::kMomDone) return;
     wakeEvent.Pulse();
@@ -103,10 +86,6 @@ bool StartLong(int i, midi::OutHandle out, const uint8_t* bytes, uint32_t count,
     }
     flight[i] = Flight{EngineClock::now() + SendDeadline(total), false};
     return true;
-}
-
-void SendShortTo(int i, midi::OutHandle out, uint32_t m) {
-    if (Gone(midi::OutShortMsg(out, m))) MarkOutputLost(i);
 }
 
 void AbandonLong(int i) {

@@ -12,21 +12,6 @@
 #include "engine/monitor_tap.h"
 #include "platform/message_box.h"
 
-Relaxed<int32_t> engineRunning{0};
-Relaxed<int32_t> stopBegun{0};
-SysExBank* inputBank[2];
-midi::InHandle routeIn[2] = {nullptr, nullptr};
-midi::OutHandle routeOut[2] = {nullptr, nullptr};
-uint32_t inputRing[2][kRingSize];
-std::atomic<uint32_t> ringWrite[2];
-std::atomic<uint32_t> ringRead[2];
-std::atomic<uint32_t> ringDrops[2];
-platform::WakeEvent wakeEvent;
-platform::WorkerThread workerThread;
-Relaxed<uint32_t> waitTimeout{1};
-Relaxed<int32_t> inputLost[2];
-Relaxed<int32_t> outputLost[2];
-
 const char* const kMsgCannotOpenIn1 = "MIDI-IN1をオープンできません。";
 const char* const kMsgCannotOpenOut1 = "MIDI-OUT1をオープンできません。";
 const char* const kMsgCannotOpenIn2 = "MIDI-IN2をオープンできません。";
@@ -34,20 +19,13 @@ const char* const kMsgCannotOpenOut2 = "MIDI-OUT2をオープンできません�
 const char* const kMsgCannotStart = "MIDI KAVOを開始できません。";
 
 namespace {
-const KavoSettings defaultSettings{};
-std::atomic<const KavoSettings*> boundSettings{&defaultSettings};
 std::atomic<void (*)()> statusListener{nullptr};
-std::atomic<void (*)()> lossListener{nullptr};
 // The user-interface thread's alone.
 RouteWait routeWait[2];
 int startStopDepth = 0;  // StartRoutes or StopRoutes is running (a box of theirs is up)
 
 void NotifyStatus() {
     if (auto fn = statusListener.load(std::memory_order_acquire)) fn();
-}
-
-void NotifyLoss() {
-    if (auto fn = lossListener.load(std::memory_order_acquire)) fn();
 }
 
 struct StartStopScope {
@@ -377,12 +355,6 @@ bool InsideAny(const void* p, size_t n) {
 }
 }  // namespace
 
-const KavoSettings& EngineSettings() { return *boundSettings.load(std::memory_order_acquire); }
-
-void BindEngineSettings(const KavoSettings* settings) {
-    boundSettings.store(settings ? settings : &defaultSettings, std::memory_order_release);
-}
-
 void SetStatusListener(void (*listener)()) { statusListener.store(listener, std::memory_order_release); }
 
 void ClearRing(int r) {
@@ -690,22 +662,6 @@ RouteWait RouteWaitsFor(int r) { return routeWait[r]; }
 
 bool RouteOpen(int r) { return routeIn[r] && routeOut[r]; }
 
-void SetDeviceLossListener(void (*listener)()) { lossListener.store(listener, std::memory_order_release); }
-
-void MarkInputLost(int r) {
-    if (inputLost[r] == 1) return;
-    inputLost[r] = 1;
-    NotifyLoss();
-}
-
-void MarkOutputLost(int i) {
-    if (outputLost[i] == 1) return;
-    outputLost[i] = 1;
-    NotifyLoss();
-}
-
-void WakeWorker() { wakeEvent.Pulse(); }
-
 size_t BytesGivenUp() { return givenUpBytes; }
 
 int HeldDeviceCount() { return static_cast<int>(heldIn.size() + heldOut.size()); }
@@ -735,10 +691,3 @@ bool IsHeldStorage(const void* p, size_t n) {
 }
 
 bool IsEngineStorage(const void* p, size_t n) { return InsideAny(p, n) || IsHeldStorage(p, n); }
-
-uint32_t EffectiveWaitTimeout() {
-    const uint32_t t = waitTimeout;
-    if (t < kMinWaitTimeout) return kMinWaitTimeout;
-    if (t > kMaxWaitTimeout) return kMaxWaitTimeout;
-    return t;
-}

@@ -11,11 +11,11 @@ cd "$root" || exit 1
 # Win32 calls ending in A, and the A forms of the records and messages that carry text.
 calls='\b[A-Z][A-Za-z0-9_]*[a-z0-9]A\(|\bmidi(In|Out)GetDevCapsA\b|\bShell_NotifyIconA\b'
 records='\b(NOTIFYICONDATAA|COMBOBOXEXITEMA|MENUITEMINFOA|WNDCLASS(EX)?A|CREATESTRUCTA|MIDI(IN|OUT)CAPSA|CBEM_(INSERT|GET|SET)ITEMA|MONITORINFOEXA|LPCSTR)\b'
-found=$(grep -rnE "$calls|$records" --include='*.cpp' --include='*.h' app tray ui dialogs platform store engine |
+found=$(grep -rnE "$calls|$records" --include='*.cpp' --include='*.h' app tray ui dialogs settings platform store engine |
     grep -v '^platform/wide_text\.' | grep -vE '^[^:]+:[0-9]+:\s*//' || true)
 if [ -n "$found" ]; then
     echo "calls of A functions that take text, outside platform/wide_text:" >&2
     printf '%s\n' "$found" >&2
     exit 1
 fi
-echo "text calls: wide everywhere (checked app tray ui dialogs platform store engine)"
+echo "text calls: wide everywhere (checked app tray ui dialogs settings platform store engine)"
